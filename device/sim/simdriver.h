@@ -1,0 +1,8 @@
+// The simulated camera driver: the lookup function that fills the driver
+// table, exactly as a loaded driver library's would.
+#ifndef ARVEX_DEVICE_SIM_SIMDRIVER_H
+#define ARVEX_DEVICE_SIM_SIMDRIVER_H
+
+extern "C" void *simDriverOperation(unsigned ordinal);
+
+#endif
