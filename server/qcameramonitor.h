@@ -10,15 +10,25 @@
 #define ARVEX_SERVER_QCAMERAMONITOR_H
 
 #include "cameradevice.h"
+#include "monitorrequest.h"
+#include "protocol.h"
 #include "recordingvolumes.h"
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QSemaphore>
 #include <QString>
 #include <QThread>
 #include <QVector>
 
 #include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class QUdpSocket;
+class ReplySink;
 
 enum MonitorMode { CameraMode = 0, RawFileMode = 1 };
 
@@ -39,6 +49,8 @@ class QCameraMonitor : public QThread
 
 public:
     explicit QCameraMonitor(QObject *parent = nullptr);
+    // On a driver of the caller's choice (tests); it must outlive the monitor.
+    explicit QCameraMonitor(const DriverTable &driver, QObject *parent = nullptr);
     ~QCameraMonitor() override;
 
     // Set by the owner before the first start.
@@ -75,11 +87,31 @@ public:
     CameraDevice *currentDevice();
     void writeLog(const QString &text);
 
+    // --- without a socket: tests and fuzzing ------------------------------
+    // Takes the configuration of startServer and enables the monitor (status
+    // 1) without a thread or socket; datagrams then come in through
+    // handleDatagram and every outgoing datagram goes to the reply sink.
+    void startOffline(quint32 ipv4, quint32 mask, qint64 mac, int mtu, int delayUs, int format);
+    // Replaces the socket as destination of every outgoing datagram (null:
+    // the socket again). Set only while the worker is not running.
+    void setReplySink(ReplySink *sink);
+    // Hands one datagram to the same code the receive loop runs, on the
+    // caller's thread. Only while the worker thread is not running.
+    void handleDatagram(const uint8_t *data, size_t length, const QHostAddress &sender,
+                        quint16 senderPort);
+
+    // Byte 0 of the last datagram handled in raw-file mode.
+    quint8 rawFileSelector() const;
+    // Bytes the image buffer holds for one image (0 when none is allocated).
+    quint32 imageBufferCapacity() const;
+
 signals:
     void statusChanged(int status);
     void log(const QString &line);
     void calibrate(int mode);
     void rawFolderChange(QString folder);
+    // Each log line as plain text: the stamp with its two spaces, the message.
+    void plainLog(const QString &line);
 
 public slots:
     void processUDPPackets();
@@ -89,7 +121,147 @@ protected:
     void run() override;
 
 private:
-    // Filled in by the server implementation.
+    using CommandHandler = CommandOutcome (QCameraMonitor::*)(const MonitorRequest &);
+
+    // Receive loop and dispatch (qcameramonitor.cpp, dispatch.cpp).
+    void handleReceived(size_t length, const QHostAddress &sender, quint16 senderPort);
+    void dispatchCommand(const MonitorRequest &request);
+    // The handler of a PKT_COMMAND sub-command, null when unknown
+    // (commandtable.cpp: one line per sub-command).
+    static CommandHandler commandHandler(uint32_t subCommand);
+
+    // Outgoing datagrams (dispatch.cpp).
+    void sendTo(const QHostAddress &address, quint16 port, const uint8_t *data, size_t size);
+    // To the request's sender address and port.
+    void sendReply(const MonitorRequest &request, const uint8_t *data, size_t size);
+    void sendAck(const MonitorRequest &request, uint8_t result);
+
+    // Status and log.
+    void setStatus(int value);
+    // Sets the status unless the server is disabled (stopping or stopped),
+    // so that a handler finishing late cannot revive a stopped server.
+    void setRunningStatus(int value);
+    // Emits the line whatever the log flag says (bind failures).
+    void emitLogLine(const QString &text);
+    void setLastError(const QString &text);
+    ServerIdentity identity() const;
+
+    // Discovery (discovery.cpp).
+    void handleEnumerate(const MonitorRequest &request);
+    void handleRawInfo(const MonitorRequest &request);
+
+    // Session (session.cpp).
+    CommandOutcome handleOpen(const MonitorRequest &request);
+    CommandOutcome handleClose(const MonitorRequest &request);
+    CommandOutcome handleNop(const MonitorRequest &request);
+    void openCamera(const MonitorRequest &request);
+    void openRawFile(const MonitorRequest &request);
+    void closeCamera(const MonitorRequest &request);
+    void closeRawFile(const MonitorRequest &request);
+    // Sizes the image buffers for the device's largest image; with growOnly
+    // the buffers are only ever enlarged.
+    void sizeBuffers(CameraDevice &device, bool growOnly);
+    void freeBuffers();
+    // After the worker has ended: live and grab off, devices closed.
+    void closeDevicesAfterStop();
+
+    // Handlers still to come, one table line each in commandtable.cpp.
+    // Parameters, settings, status (server/commands*.cpp):
+    CommandOutcome handleGetParameter(const MonitorRequest &request);
+    CommandOutcome handleSetParameter(const MonitorRequest &request);
+    CommandOutcome handleReadDefaultSettings(const MonitorRequest &request);
+    CommandOutcome handleReadCameraSettings(const MonitorRequest &request);
+    CommandOutcome handleRefreshCameraSettings(const MonitorRequest &request);
+    CommandOutcome handleValidateCameraSettings(const MonitorRequest &request);
+    CommandOutcome handleQuerySetting(const MonitorRequest &request);
+    CommandOutcome handleGetSetting(const MonitorRequest &request);
+    CommandOutcome handleSetSetting(const MonitorRequest &request);
+    CommandOutcome handleAction20(const MonitorRequest &request);
+    CommandOutcome handleReset(const MonitorRequest &request);
+    CommandOutcome handleValue24(const MonitorRequest &request);
+    CommandOutcome handleReadSettingsFromFlash(const MonitorRequest &request);
+    CommandOutcome handleWriteSettingsToFlash(const MonitorRequest &request);
+    CommandOutcome handleGetStatus(const MonitorRequest &request);
+    CommandOutcome handleAction40(const MonitorRequest &request);
+    CommandOutcome handleLive(const MonitorRequest &request);
+    CommandOutcome handlePiv(const MonitorRequest &request);
+    CommandOutcome handleGetDeviceValue(const MonitorRequest &request);
+    CommandOutcome handleSetDeviceValue(const MonitorRequest &request);
+    CommandOutcome handleGetStreamingGeometry(const MonitorRequest &request);
+    CommandOutcome handleGetW2dProgress(const MonitorRequest &request);
+    CommandOutcome handleGetCalibrationProgress(const MonitorRequest &request);
+    // Image transfer (server/transfer*.cpp); PKT_RESEND goes to handleResend.
+    CommandOutcome handleReadImage(const MonitorRequest &request);
+    CommandOutcome handleMemoryStartGrab(const MonitorRequest &request);
+    CommandOutcome handleMemoryStopGrab(const MonitorRequest &request);
+    CommandOutcome handleGetTriggerIndex(const MonitorRequest &request);
+    CommandOutcome handleZeroValueQuery(const MonitorRequest &request);
+    CommandOutcome handleCalibrate(const MonitorRequest &request);
+    void handleResend(const MonitorRequest &request);
+    // Write-to-disk (server/writetodisk*.cpp):
+    CommandOutcome handleSaveRawFile(const MonitorRequest &request);
+    CommandOutcome handleWriteToDisk(const MonitorRequest &request);
+
+    // Driver callbacks (any thread): they store values only.
+    static void onCalibrationProgress(void *context, uint32_t done, uint32_t total);
+
+    const DriverTable &driver;
+
+    // Guards cameraInfo, cameraCount, rawInfo and rawCount: the owner's thread
+    // refreshes the camera table while the worker answers from it.
+    mutable std::mutex tableMutex;
+    std::vector<uint8_t> cameraInfo;  // 4 DeviceInfo records
+    int cameraCount = 0;
+    std::vector<uint8_t> rawInfo;     // 128 DeviceInfo records
+    int rawCount = 0;
+
+    // Guards the membership of rawDevices and the opening and closing of any
+    // device against calibrateCamera, which runs on the owner's thread. The
+    // worker alone changes them; it reads them without the lock.
+    mutable std::mutex deviceMutex;
+    CameraDevice defaultDevice;
+    std::vector<std::unique_ptr<CameraDevice>> rawDevices;
+    std::atomic<int> rawDeviceCount{0};
+    std::atomic<int> rawSelector{0};
+
+    // Network configuration: written by startServer before the worker starts.
+    MonitorMode mode = CameraMode;
+    quint16 portBase = kDefaultPortBase;
+    quint32 bindAddress = 0xC0A8030A;  // 192.168.3.10
+    quint32 subnetMask = 0xFFFFFF00;
+    qint64 macAddress = 0;
+    int mtu = 1500;
+    RecordingVolumes recordingVolumes;
+
+    // Transfer options, written by the owner while the worker runs.
+    std::atomic<int> baseDelayUs{4};
+    std::atomic<int> currentDelayUs{4};
+    std::atomic<int> imageFormat{0};
+
+    // Worker state.
+    QUdpSocket *socket = nullptr;      // exists only while run() executes
+    ReplySink *socketSink = nullptr;   // wraps socket while run() executes
+    ReplySink *externalSink = nullptr;
+    std::vector<uint8_t> rxBuffer;     // kReceiveBufferSize bytes
+    QSemaphore bindDone;
+    bool bindOk = false;               // handed over by bindDone
+
+    std::atomic<int> status{StatusDisabled};
+    std::atomic<bool> logEnabled{false};
+    std::chrono::steady_clock::time_point startTime;
+    mutable std::mutex errorMutex;     // guards errorText
+    QString errorText;
+
+    // Image buffers, sized at open for the largest image (session.cpp).
+    std::unique_ptr<uint8_t[]> imageBuffer;     // bufferCapacity + 16384 bytes
+    std::unique_ptr<uint8_t[]> compressBuffer;  // bufferCapacity bytes
+    std::atomic<quint32> bufferCapacity{0};
+
+    // Progress values written by driver callbacks.
+    std::atomic<uint32_t> w2dProgress[4] = {};
+    std::atomic<uint32_t> calibDone{0};
+    std::atomic<uint32_t> calibTotal{0};
+    std::atomic<uint32_t> calibComplete{0};
 };
 
 #endif
