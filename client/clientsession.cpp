@@ -121,7 +121,7 @@ bool ClientSession::send(Channel channel, const uint8_t *request, size_t length)
         return fail(ClientErrorKind::Network, QStringLiteral("cannot send to %1: %2")
                                                   .arg(endpointText(opts.server, port),
                                                        socket->errorString()));
-    outstanding.insert(readU16(request, length, 6));
+    outstanding.insert(readU16(request, length, 6), port);
     return true;
 }
 
@@ -148,7 +148,10 @@ void ClientSession::drain()
             continue;
         }
         const PacketHeader header = decodeHeader(data, size);
-        if (size < kHeaderSize || !outstanding.contains(header.requestId)) {
+        // A reply comes from the port its request went to; the same id from
+        // another port answers something else.
+        const auto pending = outstanding.constFind(header.requestId);
+        if (size < kHeaderSize || pending == outstanding.cend() || pending.value() != port) {
             ++transfer.strayDatagrams;
             continue;
         }
@@ -183,21 +186,17 @@ std::optional<Reply> ClientSession::waitForReply(Channel channel, uint16_t id, u
         if (it != replies.end()) {
             const Reply reply = it.value();
             replies.erase(it);
-            // Another port's answer with our id is not the reply to this request.
-            if (reply.senderPort == port) {
-                outstanding.remove(id);
-                if (reply.header.type != type) {
-                    fail(ClientErrorKind::BadReply,
-                         QStringLiteral("%1 answered request %2 with packet type %3, not %4")
-                             .arg(endpointText(opts.server, port))
-                             .arg(id)
-                             .arg(reply.header.type)
-                             .arg(type));
-                    return std::nullopt;
-                }
-                return reply;
+            outstanding.remove(id);
+            if (reply.header.type != type) {
+                fail(ClientErrorKind::BadReply,
+                     QStringLiteral("%1 answered request %2 with packet type %3, not %4")
+                         .arg(endpointText(opts.server, port))
+                         .arg(id)
+                         .arg(reply.header.type)
+                         .arg(type));
+                return std::nullopt;
             }
-            ++transfer.strayDatagrams;
+            return reply;
         }
         const qint64 remaining = limit - clock.elapsed();
         if (remaining <= 0)

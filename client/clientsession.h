@@ -16,7 +16,6 @@
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
-#include <QSet>
 #include <QVector>
 
 #include <functional>
@@ -137,7 +136,7 @@ private:
     QByteArray datagram;  // one receive buffer, reused
     int grantedBuffer = 0;
     uint16_t requestId = 0;
-    QSet<uint16_t> outstanding;
+    QHash<uint16_t, quint16> outstanding;  // request id -> the port it went to
     QHash<uint16_t, Reply> replies;  // arrived for an outstanding id, not yet taken
     SegmentHandler segmentHandler;
     TransferCounters transfer;
