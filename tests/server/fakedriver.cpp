@@ -244,6 +244,34 @@ const DriverTable &table()
         d.setLive = &setLive;
         d.stopMemoryGrab = &stopMemoryGrab;
         d.calibrateDevice = &calibrateDevice;
+        // Everything else refuses and writes nothing, so that new handlers
+        // meet a driver that says no rather than a null slot.
+        d.readCameraSettings = [](ArvexHandle, uint8_t *) -> uint32_t { return 1; };
+        d.refreshCameraSettings = [](ArvexHandle, uint8_t *) -> uint32_t { return 1; };
+        d.validateCameraSettings = [](ArvexHandle, uint8_t *) -> uint32_t { return 1; };
+        d.readSettingsFromFlash = [](ArvexHandle, uint8_t *) -> uint32_t { return 1; };
+        d.writeSettingsToFlash = [](ArvexHandle, uint8_t *) -> uint32_t { return 1; };
+        d.querySetting = [](ArvexHandle, uint8_t *, uint32_t, uint32_t, uint32_t *) -> uint32_t { return 1; };
+        d.getSetting = [](ArvexHandle, uint8_t *, uint32_t, uint32_t *) -> uint32_t { return 1; };
+        d.setSetting = [](ArvexHandle, uint8_t *, uint32_t, uint32_t) -> uint32_t { return 1; };
+        d.captureLiveImage = [](ArvexHandle, uint8_t *, uint32_t) -> uint32_t { return 1; };
+        d.startMemoryGrab = [](ArvexHandle, uint32_t, uint32_t, uint32_t, uint32_t,
+                               ArvexGrabFinishedCallback, uint32_t, void *) -> uint32_t { return 1; };
+        d.readImageByIndex = [](ArvexHandle, uint32_t, uint32_t, uint32_t, uint8_t *) -> uint32_t { return 1; };
+        d.getTriggerIndex = [](ArvexHandle, uint32_t *, uint32_t *, uint32_t *, uint32_t *) -> uint32_t { return 1; };
+        d.deviceAction25 = [](ArvexHandle) -> uint32_t { return 1; };
+        d.resetDevice = [](ArvexHandle) -> uint32_t { return 1; };
+        d.deviceAction47 = [](ArvexHandle) -> uint32_t { return 1; };
+        d.readMemoryImage = [](ArvexHandle, uint8_t *, uint32_t *) -> uint32_t { return 1; };
+        d.deviceValue30 = [](ArvexHandle, uint32_t) -> uint32_t { return 1; };
+        d.saveToFile = [](ArvexHandle, const char *, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) -> uint32_t { return 1; };
+        d.setParameter = [](ArvexHandle, uint32_t, uint32_t, uint32_t) -> uint32_t { return 1; };
+        d.getStatus = [](ArvexHandle, uint32_t *, uint32_t *, uint32_t *, uint32_t *, uint32_t *, uint32_t *) -> uint32_t { return 1; };
+        d.setWriteToDisk = [](ArvexHandle, uint32_t, uint8_t *, ArvexW2dProgressCallback, void *) -> uint32_t { return 1; };
+        d.setPivConfig = [](ArvexHandle, const uint8_t *) -> uint32_t { return 1; };
+        d.getDeviceValue = [](ArvexHandle, uint32_t, uint32_t *) -> uint32_t { return 1; };
+        d.setDeviceValue = [](ArvexHandle, uint32_t, uint32_t) -> uint32_t { return 1; };
+        d.getStreamingGeometry = [](ArvexHandle, uint8_t *) -> uint32_t { return 1; };
         return d;
     }();
     return t;

@@ -1,5 +1,6 @@
 // A small, deterministic driver for the server tests: configurable cameras and
-// raw files, failure switches, and a log of the calls the server made.
+// raw files, failure switches, and a log of the calls the server made. The
+// operations it does not model answer status 1 and write nothing.
 #ifndef ARVEX_TESTS_SERVER_FAKEDRIVER_H
 #define ARVEX_TESTS_SERVER_FAKEDRIVER_H
 
