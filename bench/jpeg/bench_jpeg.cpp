@@ -114,7 +114,7 @@ int main(int argc, char **argv)
         }
         std::printf("%s\n", channels == 1 ? "8-bit gray" : "24-bit RGB");
         for (int e = 0; e < 2; ++e)
-            std::printf("  %-20s %8.1f MP/s  %7.1f frames/s  %8zu bytes/frame\n",
+            std::printf("  %-20s %8.1f MP/s  %7.1f frames/s  %8zu bytes in the last JPEG\n",
                         encoders[e].name, best[e] * megapixels, best[e], bytes[e]);
         std::printf("  fast / standard      %8.2f x\n", best[1] / best[0]);
     }
