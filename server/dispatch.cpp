@@ -30,7 +30,9 @@ void QCameraMonitor::processUDPPackets()
 void QCameraMonitor::handleDatagram(const uint8_t *data, size_t length,
                                     const QHostAddress &sender, quint16 senderPort)
 {
-    Q_ASSERT(!isRunning());
+    // The worker owns the handlers while it runs; two threads in them would race.
+    if (isRunning())
+        return;
     // Exactly what the socket path hands on: zero-filled, cut at the buffer.
     const size_t kept = std::min(length, rxBuffer.size());
     std::fill(rxBuffer.begin(), rxBuffer.end(), uint8_t(0));

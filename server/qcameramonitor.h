@@ -13,6 +13,7 @@
 #include "monitorrequest.h"
 #include "protocol.h"
 #include "recordingvolumes.h"
+#include "w2dtargets.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -96,7 +97,7 @@ public:
     // the socket again). Set only while the worker is not running.
     void setReplySink(ReplySink *sink);
     // Hands one datagram to the same code the receive loop runs, on the
-    // caller's thread. Only while the worker thread is not running.
+    // caller's thread. Ignored while the worker thread runs.
     void handleDatagram(const uint8_t *data, size_t length, const QHostAddress &sender,
                         quint16 senderPort);
 
@@ -204,6 +205,15 @@ private:
 
     // Driver callbacks (any thread): they store values only.
     static void onCalibrationProgress(void *context, uint32_t done, uint32_t total);
+
+    // Write-to-disk (writetodisk.cpp). w2dPrefixes: one target per volume of
+    // the last accepted start, kept for the clean-up at every stop.
+    bool selectW2dVolumes(const MonitorRequest &request, const QByteArray &folder,
+                          uint8_t *record, QString *reason);
+    void stopWriteToDisk();
+    void removeSmallRecordings();
+    static void onW2dProgress(void *context, uint32_t p, uint32_t q, uint32_t r, uint32_t s);
+    QVector<W2dTarget> w2dPrefixes;
 
     const DriverTable &driver;
 

@@ -40,6 +40,7 @@ private slots:
     void framing_data();
     void framing();
     void repliesGoToTheSender();
+    void vanishedClientDoesNotDisturbOthers();
     void listensOnBaseAndBasePlusOne();
     void datagramSentWhileStoppedIsNotAnswered();
     void stopAndStartWhileDatagramsArrive();
@@ -203,6 +204,28 @@ void TestMonitorFraming::repliesGoToTheSender()
     // Nothing of the other's went astray.
     QCOMPARE(first.repliesBeforeProbe(port, 0x1111).size(), 0);
     QCOMPARE(second.repliesBeforeProbe(port, 0x2222).size(), 0);
+}
+
+void TestMonitorFraming::vanishedClientDoesNotDisturbOthers()
+{
+    // Replies to a closed port come back as ICMP errors on the server's
+    // socket; the server must keep serving everyone else.
+    QVERIFY(startMonitor(CameraMode));
+    const quint16 port = monitor->listenPortNumber();
+    for (int i = 0; i < 5; ++i) {
+        TestClient gone;
+        for (int j = 0; j < 4; ++j)
+            gone.send(enumerateRequest(uint16_t(j)), port);
+    }
+    TestClient client;
+    client.send(enumerateRequest(0x42), port);
+    const QVector<QByteArray> replies = client.repliesBeforeProbe(port);
+    QCOMPARE(replies.size(), 1);
+    QCOMPARE(replies[0].size(), 216);
+    // Nor does it spin on a pending error.
+    const double cpuBefore = threadCpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    QTest::qWait(200);
+    QVERIFY(threadCpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore < 0.1);
 }
 
 void TestMonitorFraming::listensOnBaseAndBasePlusOne()
