@@ -37,6 +37,8 @@ QCameraMonitor::CommandHandler QCameraMonitor::commandHandler(uint32_t subComman
         {CMD_GET_STREAMING_GEOMETRY, &QCameraMonitor::handleGetStreamingGeometry},
         {CMD_GET_W2D_PROGRESS, &QCameraMonitor::handleGetW2dProgress},
         {CMD_GET_CALIBRATION_PROGRESS, &QCameraMonitor::handleGetCalibrationProgress},
+        {CMD_SAVE_RAW_FILE, &QCameraMonitor::handleSaveRawFile},
+        {CMD_WRITE_TO_DISK, &QCameraMonitor::handleWriteToDisk},
     };
     for (const Entry &entry : kCommands) {
         if (entry.subCommand == subCommand)

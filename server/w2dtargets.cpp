@@ -11,6 +11,8 @@ bool prepareW2dTargets(const QString &letters, const QString &relative,
                        const RecordingVolumes &volumes, QVector<W2dTarget> *targets,
                        QString *reason)
 {
+    // Every target is checked before any folder is made: a refusal on the
+    // second volume must not leave a folder behind on the first.
     QVector<W2dTarget> prepared;
     for (const QChar letter : letters) {
         const RecordingVolume *volume = findVolume(volumes, letter);
@@ -26,12 +28,20 @@ bool prepareW2dTargets(const QString &letters, const QString &relative,
             *reason = QStringLiteral("folder leads out of volume %1:").arg(letter);
             return false;
         }
+        prepared.append(t);
+    }
+    for (int i = 0; i < prepared.size(); ++i) {
+        W2dTarget &t = prepared[i];
         t.folderCreated = !QFileInfo::exists(t.folder);
         if (!QDir().mkpath(t.folder)) {
             *reason = QStringLiteral("cannot create %1").arg(t.folder);
+            // Only the (still empty) folders this call made go again.
+            for (int j = 0; j < i; ++j) {
+                if (prepared[j].folderCreated)
+                    QDir().rmdir(prepared[j].folder);
+            }
             return false;
         }
-        prepared.append(t);
     }
     *targets = prepared;
     return true;
