@@ -1,6 +1,7 @@
 // arvex-client's commands on the client library.
 #include "clientcli.h"
 
+#include "cameracommands.h"
 #include "clientsession.h"
 #include "commandnames.h"
 #include "replytext.h"
@@ -232,6 +233,25 @@ int runCommand(ClientSession &session, const ClientInvocation &inv, QTextStream 
     return ExitOk;
 }
 
+int runCameraCommand(ClientSession &session, const ClientInvocation &inv, QTextStream &out,
+                     QTextStream &err)
+{
+    const auto reply = session.command(channelOf(inv), inv.subCommand, inv.args, selectorOf(inv));
+    if (!reply)
+        return reportError(session, err);
+    if (reply->header.resultOrSelector != RESULT_OK)
+        return reportError(session, err);
+    const CameraCommandText text = describeCameraAnswer(inv.command, inv.subCommand, inv.args, *reply);
+    if (!text.ok) {
+        err << "arvex-client: " << text.error << "\n";
+        err.flush();
+        return ExitNetwork;
+    }
+    printLines(out, text.lines, "");
+    out.flush();
+    return ExitOk;
+}
+
 }  // namespace
 
 bool parseClientArguments(const QStringList &arguments, ClientInvocation *out, QString *error)
@@ -314,7 +334,7 @@ bool parseClientArguments(const QStringList &arguments, ClientInvocation *out, Q
     if (positional.isEmpty())
         return fail(QStringLiteral("no command given (see --help)"));
     inv.command = positional.takeFirst();
-    if (!commandList().contains(inv.command))
+    if (!commandList().contains(inv.command) && !isCameraCommand(inv.command))
         return fail(QStringLiteral("unknown command \"%1\" (see --help)").arg(inv.command));
     if (positional.isEmpty())
         return fail(QStringLiteral("%1: the server's IPv4 address is missing").arg(inv.command));
@@ -324,7 +344,8 @@ bool parseClientArguments(const QStringList &arguments, ClientInvocation *out, Q
 
     const QString &c = inv.command;
     const bool takesRaw = c == QLatin1String("open") || c == QLatin1String("close") ||
-                          c == QLatin1String("nop") || c == QLatin1String("command");
+                          c == QLatin1String("nop") || c == QLatin1String("command") ||
+                          isCameraCommand(c);
     if (inv.raw && !takesRaw)
         return fail(QStringLiteral("%1 takes no --raw").arg(c));
     if (inv.memoryMb && c != QLatin1String("open"))
@@ -356,6 +377,10 @@ bool parseClientArguments(const QStringList &arguments, ClientInvocation *out, Q
                 return fail(QStringLiteral("command: \"%1\" is not a 32-bit number").arg(text));
             inv.args << *v;
         }
+    } else if (isCameraCommand(c)) {
+        QString why;
+        if (!parseCameraCommand(c, positional, &inv.subCommand, &inv.args, &why))
+            return fail(why);
     } else if (!positional.isEmpty()) {
         return fail(QStringLiteral("%1: unexpected argument \"%2\"").arg(c, positional.at(0)));
     }
@@ -399,7 +424,9 @@ QString clientHelp()
                "                             send any sub-command (number or name) with\n"
                "                             32-bit arguments (decimal, 0x hex, or negative;\n"
                "                             the first goes to offset 16); prints the\n"
-               "                             acknowledgement or the reply's values\n"
+               "                             acknowledgement or the reply's values\n") +
+           cameraCommandHelp() +
+           QStringLiteral(
                "Raw-file commands enumerate the raw files first; open enumerates the\n"
                "cameras first (a server opens only what its last enumeration found).\n"
                "A server does not answer when it has nothing to report (no camera, no raw\n"
@@ -463,5 +490,7 @@ int runClient(const ClientInvocation &inv, QTextStream &out, QTextStream &err)
         out.flush();
         return ExitOk;
     }
+    if (isCameraCommand(c))
+        return runCameraCommand(session, inv, out, err);
     return runCommand(session, inv, out, err);
 }
