@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -73,6 +74,19 @@ std::optional<QByteArray> clientPathField(const uint8_t *data, size_t length, si
         return std::nullopt;
     return QByteArray(reinterpret_cast<const char *>(data + offset),
                       int(static_cast<const uint8_t *>(nul) - (data + offset)));
+}
+
+bool clientPathFieldPadded(const uint8_t *data, size_t length, size_t offset)
+{
+    if (offset >= length)
+        return true;
+    const size_t available = std::min(length - offset, kClientPathFieldSize);
+    const uint8_t *field = data + offset;
+    const void *nul = std::memchr(field, 0, available);
+    if (!nul)
+        return true;
+    const uint8_t *end = field + available;
+    return std::all_of(static_cast<const uint8_t *>(nul), end, [](uint8_t b) { return b == 0; });
 }
 
 const RecordingVolume *findVolume(const RecordingVolumes &volumes, QChar letter)

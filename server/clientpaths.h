@@ -21,6 +21,12 @@ constexpr size_t kClientPathFieldSize = 512;
 // bytes (also when the datagram ends before one): such a path is refused.
 std::optional<QByteArray> clientPathField(const uint8_t *data, size_t length, size_t offset);
 
+// True when every byte after the field's first NUL, up to the end of the
+// field or of the datagram, is zero. A path with more text behind an embedded
+// NUL is refused: what follows would be read differently by whoever takes the
+// field at its full length.
+bool clientPathFieldPadded(const uint8_t *data, size_t length, size_t offset);
+
 struct ResolvedPath {
     bool ok = false;
     QString reason;    // why it was refused

@@ -24,7 +24,9 @@ bool prepareW2dTargets(const QString &letters, const QString &relative,
         t.volume = *volume;
         t.prefix = QDir::cleanPath(volume->folder + QLatin1Char('/') + relative);
         t.folder = QFileInfo(t.prefix).path();
-        if (!staysInsideVolume(t.prefix, *volume)) {
+        // The first file too: a link in its place would take the recording out.
+        if (!staysInsideVolume(t.prefix, *volume)
+            || !staysInsideVolume(firstRecordingFile(t), *volume)) {
             *reason = QStringLiteral("folder leads out of volume %1:").arg(letter);
             return false;
         }

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -21,6 +22,22 @@ constexpr size_t kPathOffset = 80;
 QString quoted(const QByteArray &text)
 {
     return QLatin1Char('"') + QString::fromLatin1(text) + QLatin1Char('"');
+}
+
+// The path field at 80, or why it is refused: no NUL inside its 512 bytes
+// (a datagram ending before one counts), or text behind its NUL.
+std::optional<QByteArray> pathField(const MonitorRequest &request, QString *reason)
+{
+    const auto text = clientPathField(request.data, request.length, kPathOffset);
+    if (!text) {
+        *reason = QStringLiteral("no NUL within its %1 bytes").arg(kClientPathFieldSize);
+        return std::nullopt;
+    }
+    if (!clientPathFieldPadded(request.data, request.length, kPathOffset)) {
+        *reason = QStringLiteral("%1 has text behind its NUL").arg(quoted(*text));
+        return std::nullopt;
+    }
+    return text;
 }
 
 bool endsWithSeparator(const QByteArray &text)
@@ -37,21 +54,18 @@ CommandOutcome QCameraMonitor::handleWriteToDisk(const MonitorRequest &request)
         stopWriteToDisk();
         return CommandOutcome::AckOk;
     }
-    const auto folder = clientPathField(request.data, request.length, kPathOffset);
-    if (!folder) {
-        writeLog(QStringLiteral("Write-to-disk refused: the folder path has no NUL within its "
-                                "%1 bytes.")
-                     .arg(kClientPathFieldSize));
+    auto refuse = [&](const QString &why) {
+        writeLog(QStringLiteral("Write-to-disk refused: %1.").arg(why));
         sendAck(request, RESULT_REFUSED);
         return CommandOutcome::Handled;
-    }
+    };
     QString reason;
+    const auto folder = pathField(request, &reason);
+    if (!folder)
+        return refuse(QStringLiteral("the folder path: ") + reason);
     uint8_t record[kW2dRecordSize];
-    if (!selectW2dVolumes(request, *folder, record, &reason)) {
-        writeLog(QStringLiteral("Write-to-disk refused (folder %1): %2.").arg(quoted(*folder), reason));
-        sendAck(request, RESULT_REFUSED);
-        return CommandOutcome::Handled;
-    }
+    if (!selectW2dVolumes(request, *folder, record, &reason))
+        return refuse(QStringLiteral("folder %1: %2").arg(quoted(*folder), reason));
     for (std::atomic<uint32_t> &value : w2dProgress)
         value = 0;
     const uint32_t options = request.arg(3);
@@ -126,30 +140,25 @@ CommandOutcome QCameraMonitor::handleSaveRawFile(const MonitorRequest &request)
     const uint32_t b = request.arg(1);
     const uint32_t c = request.arg(2);
     const uint32_t n = request.arg(3);
-    const auto path = clientPathField(request.data, request.length, kPathOffset);
-    if (!path) {
-        writeLog(QStringLiteral("Save raw file refused: the path has no NUL within its %1 bytes.")
-                     .arg(kClientPathFieldSize));
+    auto refuse = [&](const QString &why) {
+        writeLog(QStringLiteral("Save raw file refused: %1.").arg(why));
         sendAck(request, RESULT_REFUSED);
         return CommandOutcome::Handled;
-    }
+    };
+    QString reason;
+    const auto path = pathField(request, &reason);
+    if (!path)
+        return refuse(QStringLiteral("the path: ") + reason);
     const ResolvedPath file = resolveClientPath(*path, recordingVolumes);
-    if (!file.ok) {
-        writeLog(QStringLiteral("Save raw file refused (path %1): %2.").arg(quoted(*path), file.reason));
-        sendAck(request, RESULT_REFUSED);
-        return CommandOutcome::Handled;
-    }
+    if (!file.ok)
+        return refuse(QStringLiteral("path %1: %2").arg(quoted(*path), file.reason));
     // Checked before anything is made: a refused announcement creates nothing.
     ResolvedPath announced;
     if (b == 0 && n != 0) {
         const QByteArray head = path->left(int(std::min<uint32_t>(n, uint32_t(path->size()))));
         announced = resolveClientPath(head, recordingVolumes);
-        if (!announced.ok) {
-            writeLog(QStringLiteral("Save raw file refused (folder %1): %2.")
-                         .arg(quoted(head), announced.reason));
-            sendAck(request, RESULT_REFUSED);
-            return CommandOutcome::Handled;
-        }
+        if (!announced.ok)
+            return refuse(QStringLiteral("folder %1: %2").arg(quoted(head), announced.reason));
     }
     // A path naming a folder (a trailing separator, or the volume itself)
     // keeps naming it: that folder is made and the driver's create fails,

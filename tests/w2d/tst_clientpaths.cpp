@@ -116,6 +116,26 @@ private slots:
         QVERIFY(!clientPathField(reinterpret_cast<const uint8_t *>(cut.constData()), 6, 80));
     }
 
+    void pathFieldPadding_data()
+    {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<bool>("padded");
+        QTest::newRow("zeros after the NUL") << QByteArray("ab\0\0\0", 5) << true;
+        QTest::newRow("text after the NUL") << QByteArray("ab\0cd\0", 6) << false;
+        QTest::newRow("one byte at the field's end") << (QByteArray("ab", 2) + QByteArray(509, '\0') + 'x') << false;
+        QTest::newRow("past the field does not count") << (QByteArray("ab", 2) + QByteArray(510, '\0') + 'x') << true;
+        QTest::newRow("no NUL: not this check's refusal") << QByteArray("abc") << true;
+    }
+
+    void pathFieldPadding()
+    {
+        QFETCH(QByteArray, datagram);
+        QFETCH(bool, padded);
+        QCOMPARE(clientPathFieldPadded(reinterpret_cast<const uint8_t *>(datagram.constData()),
+                                       size_t(datagram.size()), 0),
+                 padded);
+    }
+
     void w2dFolder_data()
     {
         QTest::addColumn<QByteArray>("path");

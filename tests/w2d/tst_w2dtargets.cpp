@@ -71,6 +71,33 @@ private slots:
         QVERIFY(targets.isEmpty());
     }
 
+    void refusalOnOneVolumeCreatesNothing()
+    {
+        QVERIFY(QDir().mkpath(root + "/outside"));
+        QVERIFY(QFile::link(root + "/outside", e + "/escape"));
+        QVector<W2dTarget> targets;
+        QString reason;
+        QVERIFY(!prepareW2dTargets("DE", "escape/Take1", volumes, &targets, &reason));
+        QVERIFY(!QFileInfo::exists(d + "/escape"));
+        QVERIFY(QDir(root + "/outside").isEmpty());
+    }
+
+    void refusesFirstFileLinkedOut()
+    {
+        QVERIFY(QDir().mkpath(root + "/outside"));
+        writeFile(root + "/outside/victim", 10);
+        QVERIFY(QDir().mkpath(d + "/Rec"));
+        QVERIFY(QFile::link(root + "/outside/victim", d + "/Rec/Take1.00.raw"));
+        QVector<W2dTarget> targets;
+        QString reason;
+        QVERIFY(!prepareW2dTargets("D", "Rec/Take1", volumes, &targets, &reason));
+        // A link to a file inside the volume is the volume's own business.
+        QVERIFY(QFile::remove(d + "/Rec/Take1.00.raw"));
+        writeFile(d + "/Rec/real", 10);
+        QVERIFY(QFile::link(d + "/Rec/real", d + "/Rec/Take1.00.raw"));
+        QVERIFY(prepareW2dTargets("D", "Rec/Take1", volumes, &targets, &reason));
+    }
+
     void removeSmall_data()
     {
         QTest::addColumn<QString>("relative");
