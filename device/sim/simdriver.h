@@ -1,5 +1,6 @@
 // The simulated camera driver: the lookup function that fills the driver
-// table, exactly as a loaded driver library's would.
+// table, exactly as a loaded driver library's would. docs/simulator.md
+// describes the device it models.
 #ifndef ARVEX_DEVICE_SIM_SIMDRIVER_H
 #define ARVEX_DEVICE_SIM_SIMDRIVER_H
 
