@@ -5,6 +5,14 @@
 
 namespace {
 
+// Drivers write 8-bit text; UTF-8 when it is valid UTF-8, else Latin-1.
+QString deviceText(const char *text)
+{
+    const QByteArray bytes(text);
+    const QString utf8 = QString::fromUtf8(bytes);
+    return utf8.toUtf8() == bytes ? utf8 : QString::fromLatin1(bytes);
+}
+
 QString addressText(uint32_t ip)
 {
     return QHostAddress(ip).toString();
@@ -83,7 +91,7 @@ QStringList deviceLines(const DiscoveryReply &record, bool rawInfo)
                  .arg(record.serialNumber)
           << QStringLiteral("microblaze version: %1").arg(versionText(record.microblazeVersion))
           << QStringLiteral("firmware version: %1").arg(versionText(record.firmwareVersion))
-          << QStringLiteral("text: \"%1\"").arg(QString::fromLatin1(record.text));
+          << QStringLiteral("text: \"%1\"").arg(deviceText(record.text));
     QString words = QStringLiteral("device words: [12] %1, [32] %2, [56] %3, [60] %4, [64] %5, "
                                    "[68] %6")
                         .arg(record.word12)
