@@ -13,6 +13,7 @@
 #include "monitorrequest.h"
 #include "protocol.h"
 #include "recordingvolumes.h"
+#include "resendlist.h"
 #include "w2dtargets.h"
 
 #include <QByteArray>
@@ -273,6 +274,23 @@ private:
     std::atomic<uint32_t> calibTotal{0};
     std::atomic<uint32_t> calibComplete{0};
 
+    // Image transfer (transfer*.cpp), worker only. The last transfer's
+    // parameters and the data in imageBuffer stay valid for resends until the
+    // next successful CMD_READ_IMAGE or until the image buffers are freed.
+    friend class TransferProbe;  // tests/transfer reads this state
+    uint32_t sendImageSegments();
+    void resendSegments();
+    void sendSegment(const SegmentLayout &layout, uint32_t index, bool last);
+    void endTransfer();
+    static void onGrabFinished(void *context);
+    bool transferValid = false;
+    uint32_t sendSize = 0;
+    uint32_t packetSize = 0;
+    quint16 dataPort = 0;
+    QHostAddress transferClient;  // with transferClientPort: who asked for it
+    quint16 transferClientPort = 0;
+    ResendList resendList;        // its size is the resend count
+    std::vector<uint8_t> segmentDatagram = std::vector<uint8_t>(kMaxPacketSize, 0);
 };
 
 #endif
