@@ -5,6 +5,7 @@
 #include "clientsession.h"
 #include "commandnames.h"
 #include "replytext.h"
+#include "w2dcommands.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -264,6 +265,7 @@ bool parseClientArguments(const QStringList &arguments, ClientInvocation *out, Q
         return false;
     };
 
+    QStringList w2dOptions;
     bool optionsEnded = false;
     for (int i = 1; i < arguments.size(); ++i) {
         QString arg = arguments.at(i);
@@ -287,6 +289,15 @@ bool parseClientArguments(const QStringList &arguments, ClientInvocation *out, Q
             value = arg.mid(equals + 1);
             arg = arg.left(equals);
             haveValue = true;
+        }
+        if (isW2dOption(arg)) {  // checked with its command, below
+            if (!haveValue) {
+                if (i + 1 >= arguments.size())
+                    return fail(QStringLiteral("%1 needs a value").arg(arg));
+                value = arguments.at(++i);
+            }
+            w2dOptions << arg << value;
+            continue;
         }
         static const QStringList withValue = {QStringLiteral("--port-base"),
                                               QStringLiteral("--timeout"), QStringLiteral("--raw"),
@@ -334,8 +345,15 @@ bool parseClientArguments(const QStringList &arguments, ClientInvocation *out, Q
     if (positional.isEmpty())
         return fail(QStringLiteral("no command given (see --help)"));
     inv.command = positional.takeFirst();
-    if (!commandList().contains(inv.command) && !isCameraCommand(inv.command))
+    if (!commandList().contains(inv.command) && !isCameraCommand(inv.command) &&
+        !isW2dCommand(inv.command))
         return fail(QStringLiteral("unknown command \"%1\" (see --help)").arg(inv.command));
+    // "w2d start ADDRESS": the action may come before the address.
+    if (inv.command == QLatin1String("w2d") && positional.size() >= 2 &&
+        !isStrictIPv4(positional.at(0)))
+        positional.swapItemsAt(0, 1);
+    if (!w2dOptions.isEmpty() && !isW2dCommand(inv.command))
+        return fail(QStringLiteral("%1 takes no %2").arg(inv.command, w2dOptions.first()));
     if (positional.isEmpty())
         return fail(QStringLiteral("%1: the server's IPv4 address is missing").arg(inv.command));
     inv.address = positional.takeFirst();
@@ -377,6 +395,11 @@ bool parseClientArguments(const QStringList &arguments, ClientInvocation *out, Q
                 return fail(QStringLiteral("command: \"%1\" is not a 32-bit number").arg(text));
             inv.args << *v;
         }
+    } else if (isW2dCommand(c)) {
+        inv.words = positional + w2dOptions;
+        QString why;
+        if (!parseW2dCommand(c, inv.words, &why))
+            return fail(why);
     } else if (isCameraCommand(c)) {
         QString why;
         if (!parseCameraCommand(c, positional, &inv.subCommand, &inv.args, &why))
@@ -425,7 +448,7 @@ QString clientHelp()
                "                             32-bit arguments (decimal, 0x hex, or negative;\n"
                "                             the first goes to offset 16); prints the\n"
                "                             acknowledgement or the reply's values\n") +
-           cameraCommandHelp() +
+           cameraCommandHelp() + w2dCommandHelp() +
            QStringLiteral(
                "Raw-file commands enumerate the raw files first; open enumerates the\n"
                "cameras first (a server opens only what its last enumeration found).\n"
@@ -492,5 +515,20 @@ int runClient(const ClientInvocation &inv, QTextStream &out, QTextStream &err)
     }
     if (isCameraCommand(c))
         return runCameraCommand(session, inv, out, err);
+    if (isW2dCommand(c)) {
+        QString why;
+        const auto parsed = parseW2dCommand(c, inv.words, &why);
+        if (!parsed) {
+            err << "arvex-client: " << why << "\n";
+            err.flush();
+            return ExitUsage;
+        }
+        const ClientError error = runW2dCommand(session, *parsed, out);
+        if (error.kind == ClientErrorKind::None)
+            return ExitOk;
+        err << "arvex-client: " << error.message << "\n";
+        err.flush();
+        return exitFor(error.kind);
+    }
     return runCommand(session, inv, out, err);
 }

@@ -30,6 +30,7 @@ struct ClientInvocation {
     std::optional<int32_t> rawIndex;    // raw-info N
     uint32_t subCommand = 0;            // command SUB
     QVector<uint32_t> args;             // command ARGS
+    QStringList words;                  // w2d, save-raw: their words and options
     bool loopbackOnly = false;          // from ARVEX_CLIENT_LOOPBACK_ONLY
 };
 
