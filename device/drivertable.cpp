@@ -101,30 +101,28 @@ bool fillDriverTable(ArvexDriverOperationLookup lookup, DriverTable *table, QStr
 
 bool loadDriverLibrary(const QString &path, DriverTable *table, QString *error)
 {
-    // Kept for the life of the process: the table points into it.
-    auto *library = new QLibrary(path);
-    if (!library->load()) {
+    // The QLibrary object may go: without unload() the library stays loaded
+    // for the life of the process, and the table points into it.
+    QLibrary library(path);
+    if (!library.load()) {
         if (error)
-            *error = QStringLiteral("cannot load driver library %1: %2").arg(path, library->errorString());
-        delete library;
+            *error = QStringLiteral("cannot load driver library %1: %2").arg(path, library.errorString());
         return false;
     }
     auto lookup = reinterpret_cast<ArvexDriverOperationLookup>(
-        library->resolve(ARVEX_DRIVER_LOOKUP_SYMBOL));
+        library.resolve(ARVEX_DRIVER_LOOKUP_SYMBOL));
     if (!lookup) {
         if (error)
             *error = QStringLiteral("driver library %1 does not export %2")
                          .arg(path, QLatin1String(ARVEX_DRIVER_LOOKUP_SYMBOL));
-        library->unload();
-        delete library;
+        library.unload();
         return false;
     }
     QString missing;
     if (!fillDriverTable(lookup, table, &missing)) {
         if (error)
             *error = QStringLiteral("driver library %1: %2").arg(path, missing);
-        library->unload();
-        delete library;
+        library.unload();
         return false;
     }
     return true;

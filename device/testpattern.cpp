@@ -1,40 +1,49 @@
-// The test pattern of the simulated camera; rows are written with simple
-// loops that the compiler vectorises (1280 x 1024 at 100 fps is the target).
+// The test pattern of the simulated camera (1280 x 1024 at 100 fps is the
+// target: the simulator renders every live and recorded frame).
 #include "testpattern.h"
 
 #include "cameradevice.h"
 
+#include <cstring>
 #include <vector>
 
 namespace {
 
-void renderMono8(uint8_t *out, uint32_t width, uint32_t height, uint32_t mask, uint32_t frame)
+// Every mono row is a window onto one ramp, v = i mod 2^b: row y starts at
+// (2y + 3n) mod 2^b. One ramp per frame, then a copy per row.
+void renderMono(uint8_t *out, uint32_t width, uint32_t height, uint32_t bitsPerPixel,
+                uint32_t frame)
 {
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint32_t base = 2 * y + 3 * frame;
-        uint8_t *row = out + size_t(y) * width;
-        for (uint32_t x = 0; x < width; ++x)
-            row[x] = uint8_t((base + x) & mask);
-    }
-}
-
-void renderMono16(uint8_t *out, uint32_t width, uint32_t height, uint32_t mask, uint32_t frame)
-{
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint32_t base = 2 * y + 3 * frame;
-        uint8_t *row = out + size_t(y) * width * 2;
-        for (uint32_t x = 0; x < width; ++x) {
-            const uint32_t v = (base + x) & mask;
-            row[2 * x] = uint8_t(v);
-            row[2 * x + 1] = uint8_t(v >> 8);
+    const uint32_t period = 1u << bitsPerPixel;
+    const uint32_t mask = period - 1;
+    const size_t sampleBytes = bitsPerPixel <= 8 ? 1 : 2;
+    std::vector<uint8_t> ramp((size_t(period) + width) * sampleBytes);
+    for (size_t i = 0; i < size_t(period) + width; ++i) {
+        const uint32_t v = uint32_t(i) & mask;
+        if (sampleBytes == 1) {
+            ramp[i] = uint8_t(v);
+        } else {
+            ramp[2 * i] = uint8_t(v);
+            ramp[2 * i + 1] = uint8_t(v >> 8);
         }
     }
+    const size_t rowBytes = size_t(width) * sampleBytes;
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint32_t start = (2 * y + 3 * frame) & mask;
+        std::memcpy(out + size_t(y) * rowBytes, ramp.data() + size_t(start) * sampleBytes, rowBytes);
+    }
 }
 
+// R depends on x alone, G and B on y + n as well: rows 256 apart are equal.
 void renderRgb24(uint8_t *out, uint32_t width, uint32_t height, uint32_t frame)
 {
+    const size_t rowBytes = size_t(width) * 3;
     for (uint32_t y = 0; y < height; ++y) {
-        uint8_t *row = out + size_t(y) * width * 3;
+        uint8_t *row = out + size_t(y) * rowBytes;
+        if (y >= 256) {
+            std::memcpy(row, row - 256 * rowBytes, rowBytes);
+            continue;
+        }
         const uint8_t g = uint8_t(y + frame);
         for (uint32_t x = 0; x < width; ++x) {
             row[3 * x] = uint8_t(x + frame);
@@ -69,11 +78,7 @@ size_t renderTestPattern(uint8_t *out, uint32_t width, uint32_t height, uint32_t
                          uint32_t frame)
 {
     if (bitsPerPixel <= 16) {
-        const uint32_t mask = uint32_t((1u << bitsPerPixel) - 1u);
-        if (bitsPerPixel <= 8)
-            renderMono8(out, width, height, mask, frame);
-        else
-            renderMono16(out, width, height, mask, frame);
+        renderMono(out, width, height, bitsPerPixel, frame);
     } else if (bitsPerPixel <= 24) {
         renderRgb24(out, width, height, frame);
     } else {

@@ -19,11 +19,13 @@ namespace sim {
 
 namespace {
 
+// Marks the job done and takes it off its device. The slot may hold the last
+// reference (a shutdown from inside a callback), so `job` is not touched after.
 void finish(Job &job, std::shared_ptr<Job> &slot)
 {
+    job.finished = true;
     if (slot.get() == &job)
         slot.reset();
-    job.finished = true;
 }
 
 }  // namespace

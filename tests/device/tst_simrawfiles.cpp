@@ -79,9 +79,12 @@ private slots:
     void init()
     {
         QVERIFY(dir.isValid());
-        rawFolder = dir.filePath(QStringLiteral("raw%1").arg(qrand()));
-        volumeD = dir.filePath(QStringLiteral("d%1").arg(qrand()));
-        volumeE = dir.filePath(QStringLiteral("e%1").arg(qrand()));
+        // fresh folders per test function
+        static int run = 0;
+        ++run;
+        rawFolder = dir.filePath(QStringLiteral("raw%1").arg(run));
+        volumeD = dir.filePath(QStringLiteral("d%1").arg(run));
+        volumeE = dir.filePath(QStringLiteral("e%1").arg(run));
         QVERIFY(QDir().mkpath(rawFolder) && QDir().mkpath(volumeD) && QDir().mkpath(volumeE));
     }
 
@@ -297,6 +300,7 @@ private slots:
         Recorder recorder;
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Write-to-disk refused"));
         QVERIFY(startW2d(camera, record, recorder) != 0);
+        QTest::ignoreMessage(QtWarningMsg, "Write-to-disk refused: no record");
         QVERIFY(camera.setWriteToDisk(1, nullptr, Recorder::onW2d, &recorder) != 0);
         QVERIFY(!QFileInfo::exists(volumeD + "/Rec"));
         QVERIFY(!QFileInfo::exists(dir.filePath("Rec")));

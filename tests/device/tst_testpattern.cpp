@@ -60,6 +60,9 @@ private slots:
         }
         QTest::newRow("1 bit") << 5u << 3u << 1u << 2u;
         QTest::newRow("odd width, 12 bits") << 1u << 40000u << 12u << 9u;
+        // taller than the 256 rows after which RGB 24 rows repeat
+        QTest::newRow("24 bits, 600 rows") << 3u << 600u << 24u << 250u;
+        QTest::newRow("48 bits, 600 rows") << 3u << 600u << 48u << 65530u;
     }
 
     void matchesFormula()
