@@ -39,6 +39,12 @@ QCameraMonitor::CommandHandler QCameraMonitor::commandHandler(uint32_t subComman
         {CMD_GET_CALIBRATION_PROGRESS, &QCameraMonitor::handleGetCalibrationProgress},
         {CMD_SAVE_RAW_FILE, &QCameraMonitor::handleSaveRawFile},
         {CMD_WRITE_TO_DISK, &QCameraMonitor::handleWriteToDisk},
+        {CMD_READ_IMAGE, &QCameraMonitor::handleReadImage},
+        {CMD_MEMORY_START_GRAB, &QCameraMonitor::handleMemoryStartGrab},
+        {CMD_MEMORY_STOP_GRAB, &QCameraMonitor::handleMemoryStopGrab},
+        {CMD_GET_TRIGGER_INDEX, &QCameraMonitor::handleGetTriggerIndex},
+        {CMD_ZERO_VALUE_QUERY, &QCameraMonitor::handleZeroValueQuery},
+        {CMD_CALIBRATE, &QCameraMonitor::handleCalibrate},
     };
     for (const Entry &entry : kCommands) {
         if (entry.subCommand == subCommand)

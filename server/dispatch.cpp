@@ -69,9 +69,11 @@ void QCameraMonitor::handleReceived(size_t length, const QHostAddress &sender,
     case PKT_COMMAND:
         dispatchCommand(request);
         break;
+    case PKT_RESEND:
+        handleResend(request);
+        break;
     default:
-        // Unknown types (and PKT_RESEND until transfers exist) are dropped
-        // without a reply or a log line.
+        // Unknown types are dropped without a reply or a log line.
         break;
     }
 }

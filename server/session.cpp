@@ -229,6 +229,8 @@ void QCameraMonitor::sizeBuffers(CameraDevice &device, bool growOnly)
 
 void QCameraMonitor::freeBuffers()
 {
+    // The last transfer's data goes with the buffer: no resend may read it.
+    endTransfer();
     imageBuffer.reset();
     compressBuffer.reset();
     bufferCapacity = 0;
