@@ -84,10 +84,12 @@ private slots:
     void remoteRefuses_data();
     void remoteRefuses();
     void secondServerOnTakenPorts();
+    void loadedDriver();
     void stopsCleanlyOnSigterm();
 
 private:
-    bool startServer(QProcess *process, quint16 base, QString *why);
+    bool startServer(QProcess *process, quint16 base, QString *why,
+                     const QStringList &extra = {});
     bool waitForServerText(const QString &text, int ms);
 
     QTemporaryDir folder;
@@ -96,11 +98,13 @@ private:
     quint16 base = 0;
 };
 
-bool TestCliProcess::startServer(QProcess *process, quint16 portBase, QString *why)
+bool TestCliProcess::startServer(QProcess *process, quint16 portBase, QString *why,
+                                 const QStringList &extra)
 {
     process->start(QStringLiteral(ARVEX_REMOTE_PATH),
-                   {"--headless", "--log", "--listen", "127.0.0.1", "--port-base",
-                    QString::number(portBase), "--download-folder", folder.path()});
+                   QStringList{"--headless", "--log", "--listen", "127.0.0.1", "--port-base",
+                               QString::number(portBase), "--download-folder", folder.path()} +
+                       extra);
     if (!process->waitForStarted(kProcessWaitMs)) {
         *why = process->errorString();
         return false;
@@ -267,6 +271,10 @@ void TestCliProcess::remoteRefuses_data()
         << QStringList{"--headless", "--listen", "127.0.0.1", "--driver", "/nonexistent/drv.so",
                        "--download-folder", "DL"}
         << 2 << "/nonexistent/drv.so";
+    QTest::newRow("driver without an operation")
+        << QStringList{"--headless", "--listen", "127.0.0.1", "--driver",
+                       ARVEX_TEST_DRIVER_MISSING_OP_PATH, "--download-folder", "DL"}
+        << 2 << "getStatus";
 }
 
 void TestCliProcess::remoteRefuses()
@@ -292,6 +300,28 @@ void TestCliProcess::secondServerOnTakenPorts()
     QVERIFY2(o.err.contains(QStringLiteral("port %1").arg(base)), qPrintable(o.err));
     // The first server still answers.
     QCOMPARE(runClient({"--port-base", QString::number(base), "nop", "127.0.0.1"}).exitCode, 0);
+}
+
+void TestCliProcess::loadedDriver()
+{
+    // The camera server then serves the library's camera, not the simulator's.
+    QProcess other;
+    QString why;
+    quint16 otherBase = 0;
+    for (int attempt = 0; attempt < 20 && otherBase == 0; ++attempt) {
+        const quint16 candidate = quint16(kPortSeed + 100 + 2 * attempt);
+        if (portIsFree(candidate) && portIsFree(quint16(candidate + 1)) &&
+            startServer(&other, candidate, &why, {"--driver", ARVEX_TEST_DRIVER_PATH}))
+            otherBase = candidate;
+    }
+    QVERIFY2(otherBase != 0, qPrintable(why));
+    const Outcome o = runClient({"--port-base", QString::number(otherBase), "discover",
+                                 "127.0.0.1"});
+    QCOMPARE(o.exitCode, 0);
+    QVERIFY2(o.out.contains(QLatin1String("text: \"Arvex test camera\"")), qPrintable(o.out));
+    ::kill(pid_t(other.processId()), SIGTERM);
+    QVERIFY(other.waitForFinished(kProcessWaitMs));
+    QCOMPARE(other.exitCode(), 0);
 }
 
 void TestCliProcess::stopsCleanlyOnSigterm()
