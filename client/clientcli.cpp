@@ -225,8 +225,17 @@ int runCommand(ClientSession &session, const ClientInvocation &inv, QTextStream 
                QTextStream &err)
 {
     const auto reply = session.command(channelOf(inv), inv.subCommand, inv.args, selectorOf(inv));
-    if (!reply)
+    if (!reply) {
+        if (session.lastError().kind == ClientErrorKind::TimedOut &&
+            subCommandName(inv.subCommand).isEmpty()) {
+            err << "arvex-client: " << session.lastError().message << "; sub-command "
+                << inv.subCommand << " is not one of the protocol's, and a server does not "
+                << "answer those\n";
+            err.flush();
+            return ExitTimedOut;
+        }
         return reportError(session, err);
+    }
     printLines(out, commandReplyLines(*reply, inv.subCommand, inv.args), "");
     out.flush();
     if (reply->header.resultOrSelector != RESULT_OK)

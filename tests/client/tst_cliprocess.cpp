@@ -180,6 +180,9 @@ void TestCliProcess::client_data()
     QTest::newRow("nop") << QStringList{"nop", "127.0.0.1"} << 0 << "nop acknowledged" << "";
     QTest::newRow("generic nop") << QStringList{"command", "127.0.0.1", "nop"} << 0
                                  << "31 (nop): acknowledged, result 0" << "";
+    QTest::newRow("unknown sub-command is not answered")
+        << QStringList{"command", "127.0.0.1", "200"} << 1 << ""
+        << "sub-command 200 is not one of the protocol's";
     QTest::newRow("close") << QStringList{"close", "127.0.0.1"} << 0 << "closed the camera" << "";
     QTest::newRow("raw-list without raw files") << QStringList{"raw-list", "127.0.0.1"} << 1 << ""
                                                 << "stays silent when it has no raw files";
