@@ -248,6 +248,7 @@ CameraCommandText describeCameraAnswer(const QString &command, uint32_t subComma
 QString cameraCommandHelp()
 {
     return QStringLiteral(
+        "  On the open camera, or with --raw N on open raw file N:\n"
         "  get-param ADDRESS ID       read parameter ID (35 and 1016 are texts,\n"
         "                             1013 is 28 bytes, others two numbers)\n"
         "  set-param ADDRESS ID VALUE set parameter ID to VALUE\n"
@@ -262,6 +263,5 @@ QString cameraCommandHelp()
         "  geometry ADDRESS           the streaming geometry (16 words)\n"
         "  reset ADDRESS              reset the camera\n"
         "  flash ADDRESS read|write   settings from or to the camera's flash\n"
-        "  calib-progress ADDRESS     progress of the last calibration\n"
-        "These act on the open camera, or with --raw N on open raw file N.\n");
+        "  calib-progress ADDRESS     progress of the last calibration\n");
 }
