@@ -160,6 +160,8 @@ void ClientSession::drain()
         reply.header = header;
         reply.senderPort = port;
         replies.insert(header.requestId, reply);
+        if (replyObserver)
+            replyObserver(reply);
     }
 }
 
@@ -369,6 +371,11 @@ std::optional<Reply> ClientSession::command(Channel channel, uint32_t subCommand
 void ClientSession::setSegmentHandler(SegmentHandler handler)
 {
     segmentHandler = std::move(handler);
+}
+
+void ClientSession::setReplyObserver(ReplyObserver observer)
+{
+    replyObserver = std::move(observer);
 }
 
 bool ClientSession::waitForSegments(int timeoutMs, const std::function<bool()> &done)

@@ -116,6 +116,11 @@ public:
     using SegmentHandler =
         std::function<void(const SegmentHeader &header, const uint8_t *payload, size_t size)>;
     void setSegmentHandler(SegmentHandler handler);
+    // Called the moment a reply to an outstanding request arrives, before
+    // any datagram behind it is handled: an image read-out learns the
+    // image's layout before its first segment. The reply is still kept.
+    using ReplyObserver = std::function<void(const Reply &reply)>;
+    void setReplyObserver(ReplyObserver observer);
     // Receives until `done()` is true (true) or timeoutMs passes without it (false).
     bool waitForSegments(int timeoutMs, const std::function<bool()> &done);
     TransferCounters &counters() { return transfer; }
@@ -139,6 +144,7 @@ private:
     QHash<uint16_t, quint16> outstanding;  // request id -> the port it went to
     QHash<uint16_t, Reply> replies;  // arrived for an outstanding id, not yet taken
     SegmentHandler segmentHandler;
+    ReplyObserver replyObserver;
     TransferCounters transfer;
 };
 
