@@ -89,6 +89,8 @@ void TestSingleInstance::inOneProcess()
     QVERIFY(SingleInstanceGuard::programKey(1030).startsWith(
         QStringLiteral("Arvex Remote Camera Control")));
     QVERIFY(SingleInstanceGuard::programKey(1030) != SingleInstanceGuard::programKey(2000));
+    third.release();
+    QFile::remove(SingleInstanceGuard::lockFilePath(key));
 }
 
 void TestSingleInstance::secondProcessAndKill()
@@ -117,6 +119,7 @@ void TestSingleInstance::secondProcessAndKill()
     third->closeWriteChannel();
     QVERIFY(third->waitForFinished(kWaitMs));
     QCOMPARE(third->exitCode(), 0);
+    QFile::remove(SingleInstanceGuard::lockFilePath(key));
 }
 
 std::unique_ptr<QProcess> TestSingleInstance::startProgram(const QTemporaryDir &home)
