@@ -7,7 +7,7 @@
 #include <QDeadlineTimer>
 
 namespace {
-constexpr int kPortAttempts = 200;
+constexpr int kPortAttempts = 100;
 
 const uint8_t *bytesOf(const QByteArray &a) { return reinterpret_cast<const uint8_t *>(a.constData()); }
 }  // namespace

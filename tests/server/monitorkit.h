@@ -1,9 +1,11 @@
 // Helpers for tests that drive a real monitor on 127.0.0.1: a client socket,
 // a recorder of the monitor's signals, starting on a free port.
 //
-// Ports: each test program names its own base (kPortSeed in the program);
-// startOnFreePort tries base, base + 2, ... and keeps the first pair whose
-// bind succeeds. Binds are exclusive, so a port in use is simply skipped.
+// Ports: each test program has its own 1000-port block (tst_monitor_framing
+// 21000, _discovery 22000, _session 23000, _seam 24000, _simulator 25000);
+// each call site inside a program starts at seed, seed + 200 or seed + 400.
+// startOnFreePort tries seed, seed + 2, ... (100 tries) and keeps the first
+// base whose bind succeeds. Binds are exclusive, so a port in use is skipped.
 #ifndef ARVEX_TESTS_SERVER_MONITORKIT_H
 #define ARVEX_TESTS_SERVER_MONITORKIT_H
 

@@ -265,7 +265,7 @@ void TestMonitorDiscovery::cameraTableForTheWindow()
     QCOMPARE(table[1], fake::deviceInfo(fake::Device(18), 2));
     QCOMPARE(record.statuses, QVector<int>());
 
-    QVERIFY(startOnFreePort(window, kPortSeed + 600));
+    QVERIFY(startOnFreePort(window, kPortSeed + 200));
     record.clear();
     window.enumerateCameras();
     QCOMPARE(window.currentStatus(), int(StatusAwaitingEnumeration));

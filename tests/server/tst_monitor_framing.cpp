@@ -237,7 +237,7 @@ void TestMonitorFraming::listensOnBaseAndBasePlusOne()
     QCameraMonitor raw(fake::table());
     camera.setMode(CameraMode);
     raw.setMode(RawFileMode);
-    QVERIFY(startPairOnFreePort(camera, raw, kPortSeed + 400));
+    QVERIFY(startPairOnFreePort(camera, raw, kPortSeed + 200));
     QCOMPARE(int(raw.listenPortNumber()), camera.listenPortNumber() + 1);
 
     TestClient client;
@@ -347,7 +347,7 @@ void TestMonitorFraming::bindFailureIsReported()
     };
     QTRY_VERIFY2_WITH_TIMEOUT(logged(), qPrintable(record.lines.join('|')), 2000);
     // A later start on a free port works.
-    QVERIFY(startOnFreePort(server, kPortSeed + 800));
+    QVERIFY(startOnFreePort(server, kPortSeed + 400));
     QVERIFY(server.lastError().isEmpty());
 }
 

@@ -118,7 +118,7 @@ void TestMonitorSimulator::rawFileServer()
     QCameraMonitor raw(simulatedDriverTable());
     raw.setMode(RawFileMode);
     setDriverOption(ARVEX_OPTION_RAW_FOLDER, reinterpret_cast<uintptr_t>(rawFolderText.constData()));
-    QVERIFY(startOnFreePort(raw, kPortSeed + 400));
+    QVERIFY(startOnFreePort(raw, kPortSeed + 200));
     TestClient client;
     const quint16 port = raw.listenPortNumber();
 
@@ -167,7 +167,7 @@ void TestMonitorSimulator::rawFileServerWithNoFiles()
     QCameraMonitor raw(simulatedDriverTable());
     raw.setMode(RawFileMode);
     setDriverOption(ARVEX_OPTION_RAW_FOLDER, reinterpret_cast<uintptr_t>(emptyFolderText.constData()));
-    QVERIFY(startOnFreePort(raw, kPortSeed + 800));
+    QVERIFY(startOnFreePort(raw, kPortSeed + 400));
     TestClient client;
     client.send(enumerateRequest(1), raw.listenPortNumber());
     QCOMPARE(client.repliesBeforeProbe(raw.listenPortNumber()).size(), 0);
