@@ -11,14 +11,12 @@ constexpr uint32_t kSettingHeight = 110;
 
 uint32_t imageBytesFor(uint32_t width, uint32_t height, uint32_t bitsPerPixel)
 {
-    const uint32_t pixels = width * height;
-    if (bitsPerPixel < 9)
-        return pixels;
-    if (bitsPerPixel < 17)
-        return 2 * pixels;
-    if (bitsPerPixel < 25)
-        return 3 * pixels;
-    return 6 * pixels;
+    const uint64_t pixels = uint64_t(width) * height;
+    const uint64_t bytesPerPixel = bitsPerPixel < 9 ? 1 : bitsPerPixel < 17 ? 2 : bitsPerPixel < 25 ? 3 : 6;
+    // A size that does not fit 32 bits saturates, so that no buffer check can
+    // mistake a huge image for a small one.
+    const uint64_t bytes = pixels * bytesPerPixel;
+    return bytes > UINT32_MAX ? UINT32_MAX : uint32_t(bytes);
 }
 
 uint32_t channelCountFor(uint32_t bitsPerPixel)

@@ -184,6 +184,14 @@ private slots:
         QCOMPARE(channelCountFor(bits), channels);
     }
 
+    // A driver reporting a huge geometry must not wrap to a small size.
+    void imageBytesSaturates()
+    {
+        QCOMPARE(imageBytesFor(65536, 65536, 8), UINT32_MAX);
+        QCOMPARE(imageBytesFor(40000, 40000, 48), UINT32_MAX);
+        QCOMPARE(imageBytesFor(65535, 65535, 8), 65535u * 65535u);
+    }
+
     void queriesReadZeroWhenDriverSaysNothing()
     {
         CameraDevice device(table);
