@@ -4,6 +4,7 @@
 #include "cameracommands.h"
 #include "clientsession.h"
 #include "commandnames.h"
+#include "imagecommands.h"
 #include "replytext.h"
 #include "w2dcommands.h"
 
@@ -65,6 +66,15 @@ int exitFor(ClientErrorKind kind)
     }
     return ExitNetwork;
 }
+
+}  // namespace
+
+int clientExitFor(ClientErrorKind kind)
+{
+    return exitFor(kind);
+}
+
+namespace {
 
 int reportError(const ClientSession &session, QTextStream &err)
 {
@@ -275,6 +285,7 @@ bool parseClientArguments(const QStringList &arguments, ClientInvocation *out, Q
     };
 
     QStringList w2dOptions;
+    QStringList imageOptions;
     bool optionsEnded = false;
     for (int i = 1; i < arguments.size(); ++i) {
         QString arg = arguments.at(i);
@@ -306,6 +317,15 @@ bool parseClientArguments(const QStringList &arguments, ClientInvocation *out, Q
                 value = arguments.at(++i);
             }
             w2dOptions << arg << value;
+            continue;
+        }
+        if (isImageOption(arg)) {  // checked with its command, below
+            if (!haveValue) {
+                if (i + 1 >= arguments.size())
+                    return fail(QStringLiteral("%1 needs a value").arg(arg));
+                value = arguments.at(++i);
+            }
+            imageOptions << arg << value;
             continue;
         }
         static const QStringList withValue = {QStringLiteral("--port-base"),
@@ -355,14 +375,17 @@ bool parseClientArguments(const QStringList &arguments, ClientInvocation *out, Q
         return fail(QStringLiteral("no command given (see --help)"));
     inv.command = positional.takeFirst();
     if (!commandList().contains(inv.command) && !isCameraCommand(inv.command) &&
-        !isW2dCommand(inv.command))
+        !isW2dCommand(inv.command) && !isImageCommand(inv.command))
         return fail(QStringLiteral("unknown command \"%1\" (see --help)").arg(inv.command));
     // "w2d start ADDRESS": the action may come before the address.
-    if (inv.command == QLatin1String("w2d") && positional.size() >= 2 &&
+    if ((inv.command == QLatin1String("w2d") || inv.command == QLatin1String("grab")) &&
+        positional.size() >= 2 &&
         !isStrictIPv4(positional.at(0)))
         positional.swapItemsAt(0, 1);
     if (!w2dOptions.isEmpty() && !isW2dCommand(inv.command))
         return fail(QStringLiteral("%1 takes no %2").arg(inv.command, w2dOptions.first()));
+    if (!imageOptions.isEmpty() && !isImageCommand(inv.command))
+        return fail(QStringLiteral("%1 takes no %2").arg(inv.command, imageOptions.first()));
     if (positional.isEmpty())
         return fail(QStringLiteral("%1: the server's IPv4 address is missing").arg(inv.command));
     inv.address = positional.takeFirst();
@@ -372,7 +395,7 @@ bool parseClientArguments(const QStringList &arguments, ClientInvocation *out, Q
     const QString &c = inv.command;
     const bool takesRaw = c == QLatin1String("open") || c == QLatin1String("close") ||
                           c == QLatin1String("nop") || c == QLatin1String("command") ||
-                          isCameraCommand(c);
+                          isCameraCommand(c) || isImageCommand(c);
     if (inv.raw && !takesRaw)
         return fail(QStringLiteral("%1 takes no --raw").arg(c));
     if (inv.memoryMb && c != QLatin1String("open"))
@@ -408,6 +431,11 @@ bool parseClientArguments(const QStringList &arguments, ClientInvocation *out, Q
         inv.words = positional + w2dOptions;
         QString why;
         if (!parseW2dCommand(c, inv.words, &why))
+            return fail(why);
+    } else if (isImageCommand(c)) {
+        inv.words = positional + imageOptions;
+        QString why;
+        if (!parseImageCommand(c, inv.words, &why))
             return fail(why);
     } else if (isCameraCommand(c)) {
         QString why;
@@ -457,7 +485,7 @@ QString clientHelp()
                "                             32-bit arguments (decimal, 0x hex, or negative;\n"
                "                             the first goes to offset 16); prints the\n"
                "                             acknowledgement or the reply's values\n") +
-           cameraCommandHelp() + w2dCommandHelp() +
+           cameraCommandHelp() + w2dCommandHelp() + imageCommandHelp() +
            QStringLiteral(
                "Raw-file commands enumerate the raw files first; open enumerates the\n"
                "cameras first (a server opens only what its last enumeration found).\n"
@@ -478,7 +506,7 @@ QString clientHelp()
                "Exit status: 0 success; 1 no reply within the time-out; 2 bad command line;\n"
                "3 the server answered with an error result; 4 socket error or malformed\n"
                "reply; 5 address refused (ARVEX_CLIENT_LOOPBACK_ONLY=1, set by the tests,\n"
-               "allows 127.0.0.0/8 only).\n");
+               "allows 127.0.0.0/8 only); 6 the output file could not be written.\n");
 }
 
 int runClient(const ClientInvocation &inv, QTextStream &out, QTextStream &err)
@@ -524,6 +552,12 @@ int runClient(const ClientInvocation &inv, QTextStream &out, QTextStream &err)
     }
     if (isCameraCommand(c))
         return runCameraCommand(session, inv, out, err);
+    if (isImageCommand(c)) {
+        const auto parsed = parseImageCommand(c, inv.words, nullptr);
+        if (!parsed)
+            return ExitUsage;
+        return runImageCommand(session, *parsed, inv.raw, out, err);
+    }
     if (isW2dCommand(c)) {
         QString why;
         const auto parsed = parseW2dCommand(c, inv.words, &why);

@@ -2,6 +2,8 @@
 #ifndef ARVEX_CLIENT_CLIENTCLI_H
 #define ARVEX_CLIENT_CLIENTCLI_H
 
+#include "clienterror.h"
+
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -16,7 +18,8 @@ enum ClientExit {
     ExitUsage = 2,        // bad command line
     ExitErrorResult = 3,  // the server answered with an error result
     ExitNetwork = 4,      // socket error or malformed reply
-    ExitNotAllowed = 5    // address refused (test runs: outside 127.0.0.0/8)
+    ExitNotAllowed = 5,   // address refused (test runs: outside 127.0.0.0/8)
+    ExitOutput = 6        // the output file could not be written
 };
 
 struct ClientInvocation {
@@ -37,6 +40,8 @@ struct ClientInvocation {
 // `arguments` is the whole argv, program name first.
 bool parseClientArguments(const QStringList &arguments, ClientInvocation *out, QString *error);
 QString clientHelp();
+// The exit code for a kind of client error.
+int clientExitFor(ClientErrorKind kind);
 // Runs the command: results on `out`, errors on `err`; returns the exit code.
 int runClient(const ClientInvocation &invocation, QTextStream &out, QTextStream &err);
 
