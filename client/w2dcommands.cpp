@@ -252,7 +252,7 @@ ClientError runW2dCommand(ClientSession &session, const W2dInvocation &inv, QTex
     case W2dInvocation::Action::Stop: {
         if (!stopWriteToDisk(session, &error))
             return error;
-        out << "write-to-disk stopped; recordings under 1 MiB were removed\n";
+        out << "write-to-disk stopped (a recording whose first file is under 1 MiB is removed)\n";
         if (const auto progress = readW2dProgress(session, &error))
             out << progressLine(*progress) << "\n";
         else

@@ -41,9 +41,9 @@ bool transactPath(ClientSession &session, uint32_t subCommand, const QVector<uin
     const uint8_t result = reply->header.resultOrSelector;
     if (result == RESULT_REFUSED)
         return fail(error, ClientErrorKind::ErrorResult,
-                    QStringLiteral("%1: refused by the server (result 9): the path lies outside "
-                                   "its recording volumes or is malformed; the server's log "
-                                   "names the reason")
+                    QStringLiteral("%1: refused by the server (result 9): the path is outside "
+                                   "its recording volumes or malformed, or no volume is "
+                                   "usable; the server's log names the reason")
                         .arg(what),
                     result);
     if (result != RESULT_OK)
