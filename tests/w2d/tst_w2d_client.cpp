@@ -1,16 +1,21 @@
 // arvex-client's recording commands: the command line they accept, and a
-// recording made, watched, stopped and listed through them against both
-// real servers of the headless runner on 127.0.0.1 (simulated camera).
+// recording made, watched, stopped, listed and read back through them against
+// both real servers of the headless runner on 127.0.0.1 (simulated camera).
 #include "clientcli.h"
 
 #include "adapters.h"
 #include "drivertable.h"
 #include "headless.h"
+#include "testpattern.h"
 
+#include <QImage>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -183,8 +188,28 @@ void TestW2dClient::recordWatchStopList()
 
     run = client({"raw-list", "127.0.0.1"});
     QVERIFY2(run.exit == ExitOk, qPrintable(run.err));
-    QVERIFY2(run.out.contains(QLatin1String("Cli/Take.00.raw")), qPrintable(run.out));
+    // "raw file N:" followed by its lines, the text among them.
+    const QRegularExpression entry(QStringLiteral("raw file (\\d+):\\n(?:  [^\\n]*\\n)*?"
+                                                  "  text: \"Cli/Take\\.00\\.raw\""));
+    const QRegularExpressionMatch listed = entry.match(run.out);
+    QVERIFY2(listed.hasMatch(), qPrintable(run.out));
+    const QString number = listed.captured(1);
     QVERIFY(client({"close", "127.0.0.1"}).exit == ExitOk);
+
+    // The recording's frame 1, served by the raw-file server, to a PNG.
+    QVERIFY(client({"open", "127.0.0.1", "--raw", number}).exit == ExitOk);
+    const QString png = root + "/frame1.png";
+    run = client({"read", "127.0.0.1", "--raw", number, "--source", "2", "--index", "1", "--out",
+                  png});
+    QVERIFY2(run.exit == ExitOk, qPrintable(run.err));
+    QImage image(png);
+    QCOMPARE(image.format(), QImage::Format_Grayscale8);
+    QCOMPARE(image.size(), QSize(256, 256));
+    std::vector<uint8_t> expected(256 * 256);
+    renderTestPattern(expected.data(), 256, 256, 8, 1);
+    for (int y = 0; y < 256; ++y)
+        QVERIFY(std::memcmp(image.constScanLine(y), expected.data() + 256 * y, 256) == 0);
+    QVERIFY(client({"close", "127.0.0.1", "--raw", number}).exit == ExitOk);
 }
 
 void TestW2dClient::refusals_data()
