@@ -8,9 +8,11 @@
 
 #include "cameradevice.h"
 #include "drivertable.h"
+#include "rawfile.h"
 #include "testpattern.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -42,6 +44,7 @@ private slots:
     void jpegCloseToPattern_data();
     void jpegCloseToPattern();
     void errorsReported();
+    void rawFileFrameWithSelector();
 
 private:
     bool acked(uint32_t sub, const QVector<uint32_t> &args = {});
@@ -322,6 +325,64 @@ void TestTransferEndToEnd::errorsReported()
     QCOMPARE(lastReadError.kind, ClientErrorKind::ErrorResult);
     QCOMPARE(int(lastReadError.result), int(RESULT_READ_FAILED));
     QVERIFY(lastReadError.message.contains(QLatin1String("result 7")));
+}
+
+void TestTransferEndToEnd::rawFileFrameWithSelector()
+{
+    // Two recordings in the raw-file folder, frames of the test pattern.
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const struct { const char *name; uint32_t w, h, bits; } files[] = {
+        {"a.raw", 64, 40, 8}, {"b.raw", 96, 50, 16}};
+    for (const auto &f : files) {
+        RawFileWriter writer;
+        QString why;
+        QVERIFY2(writer.create(folder.filePath(QString::fromLatin1(f.name)),
+                               makeRawFileHeader(f.w, f.h, f.bits), &why),
+                 qPrintable(why));
+        for (uint32_t k = 0; k < 3; ++k) {
+            QByteArray frame(int(imageBytesFor(f.w, f.h, f.bits)), 0);
+            renderTestPattern(reinterpret_cast<uint8_t *>(frame.data()), f.w, f.h, f.bits, k);
+            QVERIFY2(writer.appendFrame(reinterpret_cast<const uint8_t *>(frame.constData()), &why),
+                     qPrintable(why));
+        }
+        writer.close();
+    }
+    const QByteArray path = folder.path().toLatin1();
+    const DriverTable &sim = simulatedDriverTable();
+    sim.setDriverOption(nullptr, ARVEX_OPTION_RAW_FOLDER, reinterpret_cast<uintptr_t>(path.constData()), 0);
+
+    QCameraMonitor raw(sim);
+    raw.setMode(RawFileMode);
+    QVERIFY(startOnFreePort(raw, kPortSeed + 400));
+    SessionOptions options = session->options();
+    options.portBase = quint16(raw.listenPortNumber() - 1);
+    ClientSession rawSession;
+    QVERIFY(rawSession.start(options));
+    const auto count = rawSession.enumerateRawFiles();
+    QVERIFY2(count, qPrintable(rawSession.lastError().message));
+    QCOMPARE(*count, 2);
+    QVERIFY(rawSession.openRawFile(0));
+    QVERIFY(rawSession.openRawFile(1));
+
+    // Two files open: byte 0 of the request picks one.
+    for (uint8_t selector : {uint8_t(1), uint8_t(0)}) {
+        const auto &f = files[selector];
+        ImageReadOptions read;
+        read.channel = Channel::RawFile;
+        read.selector = selector;
+        read.source = 2;
+        read.index = 2;
+        ImageReader reader(rawSession);
+        const auto image = reader.read(read);
+        QVERIFY2(image, qPrintable(reader.lastError().message));
+        QCOMPARE(image->description.width, f.w);
+        QCOMPARE(image->description.bitsPerPixel, f.bits);
+        QCOMPARE(findTestPatternMismatch(reinterpret_cast<const uint8_t *>(image->data.constData()),
+                                         size_t(image->data.size()), f.w, f.h, f.bits, 2),
+                 int64_t(-1));
+    }
+    sim.setDriverOption(nullptr, ARVEX_OPTION_RAW_FOLDER, 0, 0);
 }
 
 QTEST_GUILESS_MAIN(TestTransferEndToEnd)
