@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs what is missing, builds, and starts arvex-remote on the simulated
-# camera. With a display it opens the window; without one it runs headless on
-# 127.0.0.1. Extra arguments go to arvex-remote.
+# camera, serving on 127.0.0.1 only (a safe demonstration; --listen ADDRESS
+# picks a real adapter). With a display it opens the window, without one it
+# runs headless. Extra arguments go to arvex-remote.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,7 +20,7 @@ Arvex Remote Control on the simulated camera.
 INFO
 
 if [ -n "${DISPLAY:-}" ] && [ "${ARVEX_HEADLESS:-0}" != 1 ]; then
-  exec build/app/arvex-remote --log "$@"
+  exec build/app/arvex-remote --listen 127.0.0.1 --log "$@"
 else
   exec build/app/arvex-remote --headless --listen 127.0.0.1 --log "$@"
 fi
