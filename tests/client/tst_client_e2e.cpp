@@ -6,6 +6,7 @@
 
 #include "adapters.h"
 #include "headless.h"
+#include "loopbackservers.h"
 #include "qcameramonitor.h"
 #include "rawfile.h"
 
@@ -67,23 +68,12 @@ private:
 void TestClientEndToEnd::initTestCase()
 {
     QVERIFY(folder.isValid());
-    AdapterInfo loopback;
-    if (!findAdapterByAddress(0x7F000001, &loopback))
-        QSKIP("no adapter with 127.0.0.1");
-    options.headless = true;
-    options.listen = QStringLiteral("127.0.0.1");
     options.downloadFolder = folder.path() + QStringLiteral("/downloads");
-    for (int attempt = 0; attempt < 40 && !servers; ++attempt) {
-        options.portBase = quint16(kPortSeed + 2 * attempt);
-        auto candidate = std::make_unique<HeadlessServers>(options);
-        QString error;
-        int status = 0;
-        if (candidate->start(&error, &status))
-            servers = std::move(candidate);
-        else
-            QVERIFY2(status == kExitServerFailed, qPrintable(error));  // only a taken port
-    }
-    QVERIFY(servers);
+    QString error;
+    servers = startLoopbackServers(&options, kPortSeed, &error);
+    if (!servers && error == QLatin1String(kNoLoopbackAdapter))
+        QSKIP(kNoLoopbackAdapter);
+    QVERIFY2(servers, qPrintable(error));
 
     SessionOptions o;
     o.server = QHostAddress(QHostAddress::LocalHost);

@@ -6,6 +6,7 @@
 #include "adapters.h"
 #include "drivertable.h"
 #include "headless.h"
+#include "loopbackservers.h"
 #include "testpattern.h"
 
 #include <QImage>
@@ -56,24 +57,13 @@ void TestW2dClient::initTestCase()
 {
     QVERIFY(temp.isValid());
     root = QFileInfo(temp.path()).canonicalFilePath();
-    AdapterInfo loopback;
-    if (!findAdapterByAddress(0x7F000001, &loopback))
-        QSKIP("no adapter with 127.0.0.1");
-    options.headless = true;
-    options.listen = QStringLiteral("127.0.0.1");
     options.downloadFolder = root + QStringLiteral("/downloads");
     options.volumes = {{'D', root + QStringLiteral("/d")}, {'E', root + QStringLiteral("/e")}};
-    for (int attempt = 0; attempt < 40 && !servers; ++attempt) {
-        options.portBase = quint16(kPortSeed + 2 * attempt);
-        auto candidate = std::make_unique<HeadlessServers>(options);
-        QString error;
-        int status = 0;
-        if (candidate->start(&error, &status))
-            servers = std::move(candidate);
-        else
-            QVERIFY2(status == kExitServerFailed, qPrintable(error));
-    }
-    QVERIFY(servers);
+    QString error;
+    servers = startLoopbackServers(&options, kPortSeed, &error);
+    if (!servers && error == QLatin1String(kNoLoopbackAdapter))
+        QSKIP(kNoLoopbackAdapter);
+    QVERIFY2(servers, qPrintable(error));
     QCOMPARE(activeDriver().setDriverOption(nullptr, ARVEX_OPTION_SIM_FRAME_US, 1000, 0), 0u);
 }
 

@@ -11,6 +11,7 @@
 #include "cameradevice.h"
 #include "drivertable.h"
 #include "headless.h"
+#include "loopbackservers.h"
 #include "qcameramonitor.h"
 #include "rawfile.h"
 #include "testpattern.h"
@@ -130,24 +131,13 @@ void TestW2dEndToEnd::initTestCase()
 {
     QVERIFY(temp.isValid());
     root = QFileInfo(temp.path()).canonicalFilePath();
-    AdapterInfo loopback;
-    if (!findAdapterByAddress(0x7F000001, &loopback))
-        QSKIP("no adapter with 127.0.0.1");
-    options.headless = true;
-    options.listen = QStringLiteral("127.0.0.1");
     options.downloadFolder = root + QStringLiteral("/downloads");
     options.volumes = {{'D', root + QStringLiteral("/d")}, {'E', root + QStringLiteral("/e")}};
-    for (int attempt = 0; attempt < 40 && !servers; ++attempt) {
-        options.portBase = quint16(kPortSeed + 2 * attempt);
-        auto candidate = std::make_unique<HeadlessServers>(options);
-        QString error;
-        int status = 0;
-        if (candidate->start(&error, &status))
-            servers = std::move(candidate);
-        else
-            QVERIFY2(status == kExitServerFailed, qPrintable(error));  // only a taken port
-    }
-    QVERIFY(servers);
+    QString error;
+    servers = startLoopbackServers(&options, kPortSeed, &error);
+    if (!servers && error == QLatin1String(kNoLoopbackAdapter))
+        QSKIP(kNoLoopbackAdapter);
+    QVERIFY2(servers, qPrintable(error));
     // One frame per millisecond (the simulator's fastest write-to-disk).
     QCOMPARE(activeDriver().setDriverOption(nullptr, ARVEX_OPTION_SIM_FRAME_US, 1000, 0), 0u);
 
