@@ -3,6 +3,8 @@
 
 #include <QDeadlineTimer>
 
+#include <sys/socket.h>
+
 namespace {
 bool isLoopback(const QHostAddress &address)
 {
@@ -16,8 +18,11 @@ LoopbackClient::LoopbackClient(const QHostAddress &local)
 {
     if (isLoopback(local))
         socket.bind(local, 0, QAbstractSocket::DontShareAddress);
-    // Image segments arrive in bursts.
-    socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 8 * 1024 * 1024);
+    // Image segments arrive in bursts: past the system's limit where allowed.
+    const int bytes = 32 * 1024 * 1024;
+    const int fd = int(socket.socketDescriptor());
+    if (fd >= 0 && ::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
 }
 
 bool LoopbackClient::isBound() const { return socket.state() == QAbstractSocket::BoundState; }
