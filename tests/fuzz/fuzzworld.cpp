@@ -18,7 +18,6 @@
 #include <cstring>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -168,8 +167,10 @@ uint32_t proxySetWriteToDisk(ArvexHandle handle, uint32_t start, uint8_t *reques
             fuzzFailure("write-to-disk folder without a NUL", QString());
         const QString relative = QString::fromLatin1(folder).replace(QLatin1Char('\\'),
                                                                      QLatin1Char('/'));
-        if (relative.isEmpty() || relative.startsWith(QLatin1Char('/'))
-            || (relative.size() >= 2 && relative.at(1) == QLatin1Char(':')))
+        // "&:" or "1:" name a folder; a letter and a colon name a drive.
+        const bool drive = relative.size() >= 2 && relative.at(1) == QLatin1Char(':')
+                           && relative.at(0).unicode() < 128 && relative.at(0).isLetter();
+        if (relative.isEmpty() || relative.startsWith(QLatin1Char('/')) || drive)
             fuzzFailure("write-to-disk folder not relative", relative);
         for (uint32_t i = 0; i < count; ++i) {
             const QByteArray slot = field(request + 12 + 64 * i, 64);
@@ -236,7 +237,7 @@ FuzzWorld::FuzzWorld() : root(temporaryBase() + QStringLiteral("/arvex-fuzz-XXXX
         fuzzFailure("no temporary folder", root.errorString());
     rootPath = QFileInfo(root.path()).canonicalFilePath();
     QDir dir(rootPath);
-    for (const char *name : {"cwd", "outside", "raw", "volD", "volE"})
+    for (const char *name : {"outside", "raw", "volD", "volE"})
         dir.mkpath(QLatin1String(name));
     QFile marker(rootPath + QStringLiteral("/outside/marker"));
     marker.open(QIODevice::WriteOnly);
@@ -345,12 +346,9 @@ QStringList FuzzWorld::outsideListing() const
 
 void FuzzWorld::beginInput(const FuzzConfig &config)
 {
-    // A relative path that escapes confinement would land in this empty
-    // folder. Only during the input: libFuzzer's own paths are relative.
-    callerDirectory = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (callerDirectory < 0
-        || ::chdir(QFile::encodeName(rootPath + QStringLiteral("/cwd")).constData()) != 0)
-        fuzzFailure("cannot enter the working directory", rootPath);
+    // A relative path that escaped confinement would land in the working
+    // directory, which libFuzzer leaves alone while an input runs.
+    workingStamp = stamps({QStringLiteral(".")});
     capWidth = config.maxWidth;
     capHeight = config.maxHeight;
     const QByteArray raw = QFile::encodeName(rootPath + QStringLiteral("/raw"));
@@ -364,10 +362,8 @@ void FuzzWorld::beginInput(const FuzzConfig &config)
 
 void FuzzWorld::endInput()
 {
-    if (::fchdir(callerDirectory) != 0)
-        fuzzFailure("cannot return to the working directory", QString());
-    ::close(callerDirectory);
-    callerDirectory = -1;
+    if (stamps({QStringLiteral(".")}) != workingStamp)
+        fuzzFailure("something changed in the working directory", QDir::currentPath());
     const QStringList nowStamps = stamps(outsidePaths);
     if (nowStamps != outsideStamps) {
         const QStringList now = outsideListing();

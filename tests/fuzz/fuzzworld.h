@@ -1,7 +1,7 @@
 // What the fuzz target's monitor works in: a temporary root holding the
 // raw-file folder (a few raw files, one of them broken), two recording
 // volumes with symbolic links that lead out of them, a folder outside every
-// volume and the working directory during an input; and the simulated driver
+// volume (the working directory must not change either); and the simulated driver
 // behind a proxy that checks every path the server hands on, keeps the
 // device small (the input chooses its size) and bounds memory recordings, so
 // that one execution stays short.
@@ -49,7 +49,7 @@ private:
     QStringList outsidePaths;
     QStringList outsideStamps;
     QStringList volumeStamps;  // of the two volume folders as last made
-    int callerDirectory = -1;
+    QStringList workingStamp;  // of the working directory, per input
 };
 
 #endif

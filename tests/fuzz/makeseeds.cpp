@@ -147,7 +147,7 @@ void sessionSeeds()
                        .datagram(kA, command(0xFFFFFFFFu))
                        .datagram(kA, bytes({0, 0, 0, 2, 8, 0, 3, 0}))
                        .datagram(kA, QByteArray())
-                       .datagram(kA, QByteArray(9000, char(0xE0)))
+                       .datagram(kA, QByteArray(8300, char(0xE0)))
                        .datagram(kA, bytes({0, 0, 0, 200}))
                        .datagram(kA, bytes({0, 0, 0, 225})));
 }
@@ -322,22 +322,30 @@ void hostilePathSeeds()
                                        QByteArray("D:\\a\0b", 6), "", "D:", "D:\\self\\..",
                                        "E:\\self\\self\\x.raw", "\\\\server\\share\\x",
                                        "D:\\.\\x.raw", longPath511, longPath512, longPath600,
-                                       deep};
-    FuzzInputWriter save = opened(kCamera | kLog);
-    save.datagram(kA, command(CMD_MEMORY_START_GRAB, {2, 0})).action(OwnerAction::LetDriverRun);
-    for (const QByteArray &path : paths)
-        save.datagram(kA, saveRaw(0, 0, 0, uint32_t(path.size()), path));
-    save.datagram(kA, withPath(CMD_SAVE_RAW_FILE, {0, 0, 0, 0}, "D:\\short.raw", 20));
-    add("save-hostile-paths", save);
-    FuzzInputWriter w2d = opened(kCamera | kLog);
-    for (const QByteArray &path : paths)
-        w2d.datagram(kA, w2dStart(1, "D", path));
-    w2d.datagram(kA, w2dStart(1, "D", "rec"))
-        .datagram(kA, w2dStart(1, "D", "out\\take"))
-        .datagram(kA, w2dStart(2, "DE", "up/raw/x"))
-        .datagram(kA, withPath(CMD_WRITE_TO_DISK, {1, 1, 'D', 0, 0}, "short", 10))
-        .datagram(kA, command(CMD_WRITE_TO_DISK, {0}));
-    add("w2d-hostile-paths", w2d);
+                                       deep, "&:\\lower", "1:\\x", "\xE9:\\x", "D:/x.raw"};
+    // In parts, so that no seed is longer than the documented -max_len.
+    const int kPerSeed = 7;
+    for (int first = 0; first < paths.size(); first += kPerSeed) {
+        const QByteArray part = QByteArray::number(first / kPerSeed + 1);
+        FuzzInputWriter save = opened(kCamera | kLog);
+        save.datagram(kA, command(CMD_MEMORY_START_GRAB, {2, 0})).action(OwnerAction::LetDriverRun);
+        FuzzInputWriter w2d = opened(kCamera | kLog);
+        for (const QByteArray &path : paths.mid(first, kPerSeed)) {
+            save.datagram(kA, saveRaw(0, 0, 0, uint32_t(path.size()), path));
+            w2d.datagram(kA, w2dStart(1, "D", path));
+        }
+        w2d.datagram(kA, command(CMD_WRITE_TO_DISK, {0}));
+        seeds.append(Seed{"save-hostile-paths-" + part, save.bytes()});
+        seeds.append(Seed{"w2d-hostile-paths-" + part, w2d.bytes()});
+    }
+    add("save-short-field", opened(kCamera).datagram(
+                                kA, withPath(CMD_SAVE_RAW_FILE, {0, 0, 0, 0}, "D:\\short.raw", 20)));
+    add("w2d-links", opened(kCamera | kLog)
+                         .datagram(kA, w2dStart(1, "D", "rec"))
+                         .datagram(kA, w2dStart(1, "D", "out\\take"))
+                         .datagram(kA, w2dStart(2, "DE", "up/raw/x"))
+                         .datagram(kA, withPath(CMD_WRITE_TO_DISK, {1, 1, 'D', 0, 0}, "short", 10))
+                         .datagram(kA, command(CMD_WRITE_TO_DISK, {0})));
 }
 
 void ownerSeeds()
