@@ -17,14 +17,15 @@ if [ ! -x "$target" ]; then
   echo "run-fuzz: $target is missing (configure with -DARVEX_FUZZ=ON and clang)" >&2
   exit 1
 fi
-mkdir -p "$build/fuzz-corpus" "$build/fuzz-artifacts"
+mkdir -p "$build/fuzz-corpus" "$build/fuzz-artifacts" "$build/fuzz-cwd"
+# The target fails when its working directory changes during an input (a
+# relative path escaping confinement): give it one that nothing else touches.
+cd "$build/fuzz-cwd"
 limits=(-max_total_time="$seconds")
 if [ "$runs" -gt 0 ]; then
   limits+=(-runs="$runs")
 fi
 # -max_len: the longest seed, and room past the 8192-byte receive buffer.
-# The artifact prefix is absolute: the target changes into no folder, but a
-# relative prefix would follow whatever the working directory is.
 "$target" "${limits[@]}" -max_len=9000 -timeout=20 -rss_limit_mb=4096 \
   -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/" "$@" \
   "$build/fuzz-corpus" "$here/corpus"
