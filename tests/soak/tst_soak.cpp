@@ -462,5 +462,14 @@ void TestSoak::readersGarbageAndRestarts()
     QCOMPARE(settledCount("/proc/self/task", threadsBefore), threadsBefore);
 }
 
-QTEST_GUILESS_MAIN(TestSoak)
+int main(int argc, char **argv)
+{
+    // Qt Test ends a test function after 5 minutes; a longer soak needs more.
+    if (!qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT"))
+        qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number((soakSeconds() + 120) * 1000));
+    QCoreApplication app(argc, argv);
+    TestSoak test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_soak.moc"
