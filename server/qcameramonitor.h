@@ -9,6 +9,7 @@
 #ifndef ARVEX_SERVER_QCAMERAMONITOR_H
 #define ARVEX_SERVER_QCAMERAMONITOR_H
 
+#include "batchsender.h"
 #include "cameradevice.h"
 #include "monitorrequest.h"
 #include "protocol.h"
@@ -265,7 +266,9 @@ private:
 
     // Image buffers, sized at open for the largest image (session.cpp).
     std::unique_ptr<uint8_t[]> imageBuffer;     // bufferCapacity + 16384 bytes
-    std::unique_ptr<uint8_t[]> compressBuffer;  // bufferCapacity bytes
+    // bufferCapacity + kSegmentStreamOverhead bytes: the JPEG encoders'
+    // output, then the transfer's datagrams laid back to back.
+    std::unique_ptr<uint8_t[]> compressBuffer;
     std::atomic<quint32> bufferCapacity{0};
 
     // Progress values written by driver callbacks.
@@ -280,7 +283,18 @@ private:
     friend class TransferProbe;  // tests/transfer reads this state
     uint32_t sendImageSegments();
     void resendSegments();
-    void sendSegment(const SegmentLayout &layout, uint32_t index, bool last);
+    // Lays the transfer's datagrams back to back in compressBuffer (free
+    // once compressed data is back in imageBuffer), ready for sending.
+    void prepareSegmentStream();
+    // Readies the batch sender for the transfer's client; false when the
+    // datagrams go through sendTo instead (a test's sink, or an address the
+    // batch sender does not take).
+    bool segmentsToSocket();
+    // `count` datagrams of `packet` bytes laid back to back; after them the
+    // delay (a delay sends one datagram per call).
+    void sendDatagrams(const uint8_t *datagrams, size_t packet, uint32_t count, bool toSocket,
+                       uint32_t delayUs);
+    void noteDroppedSegments(uint64_t droppedBefore);
     void endTransfer();
     static void onGrabFinished(void *context);
     bool transferValid = false;
@@ -291,6 +305,8 @@ private:
     quint16 transferClientPort = 0;
     ResendList resendList;        // its size is the resend count
     std::vector<uint8_t> segmentDatagram = std::vector<uint8_t>(kMaxPacketSize, 0);
+    bool segmentStreamReady = false;  // compressBuffer holds this transfer's datagrams
+    BatchSender batchSender;
 };
 
 #endif

@@ -3,6 +3,7 @@
 #include "qcameramonitor.h"
 
 #include "deviceinfo.h"
+#include "transfersegment.h"
 
 #include <new>
 
@@ -218,7 +219,7 @@ void QCameraMonitor::sizeBuffers(CameraDevice &device, bool growOnly)
     }
     // Zeroed once here, so that nothing stale can ever leave in a segment.
     imageBuffer.reset(new (std::nothrow) uint8_t[size + kImageBufferSlack]());
-    compressBuffer.reset(new (std::nothrow) uint8_t[size]());
+    compressBuffer.reset(new (std::nothrow) uint8_t[size + kSegmentStreamOverhead]());
     if (!imageBuffer || !compressBuffer) {
         writeLog(QStringLiteral("Image buffers of %1 bytes could not be allocated.").arg(size));
         freeBuffers();

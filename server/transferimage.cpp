@@ -184,8 +184,6 @@ CommandOutcome QCameraMonitor::handleReadImage(const MonitorRequest &request)
         for (uint32_t i = 0; i < image.parts.count; ++i)
             writeU32(reply, 40 + 4 * i, image.parts.sizes[i]);
     }
-    sendReply(request, reply, kCommandReplySize);
-
     transferValid = true;
     sendSize = image.sendSize;
     packetSize = requestedPacketSize;
@@ -193,6 +191,10 @@ CommandOutcome QCameraMonitor::handleReadImage(const MonitorRequest &request)
     transferClient = request.sender;
     transferClientPort = request.senderPort;
     resendList.clear();
+    // Laid out before the image is described, so that once the client has
+    // the description the datagrams leave back to back.
+    prepareSegmentStream();
+    sendReply(request, reply, kCommandReplySize);
     sendImageSegments();
     return CommandOutcome::Handled;
 }

@@ -28,3 +28,16 @@ size_t buildSegmentDatagram(uint8_t *out, const uint8_t *data, const SegmentLayo
     std::memset(payload + length, 0, layout.payload - length);
     return kSegmentHeaderSize + layout.payload;
 }
+
+size_t segmentStreamBytes(const SegmentLayout &layout)
+{
+    return size_t(layout.count) * (kSegmentHeaderSize + layout.payload);
+}
+
+size_t buildSegmentStream(uint8_t *out, const uint8_t *data, const SegmentLayout &layout)
+{
+    const size_t packet = kSegmentHeaderSize + layout.payload;
+    for (uint32_t i = 0; i < layout.count; ++i)
+        buildSegmentDatagram(out + size_t(i) * packet, data, layout, i, i + 1 == layout.count);
+    return segmentStreamBytes(layout);
+}

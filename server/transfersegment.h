@@ -1,5 +1,5 @@
 // Cutting image data into segment datagrams. Pure, so that every send path
-// (one datagram per call today, batched sends later) builds the same bytes.
+// (one datagram per call, or runs of them in one call) sends the same bytes.
 #ifndef ARVEX_SERVER_TRANSFERSEGMENT_H
 #define ARVEX_SERVER_TRANSFERSEGMENT_H
 
@@ -18,5 +18,19 @@ uint32_t segmentPayloadLength(const SegmentLayout &layout, uint32_t index);
 // at or above the segment count.
 size_t buildSegmentDatagram(uint8_t *out, const uint8_t *data, const SegmentLayout &layout,
                             uint32_t index, bool last);
+
+// Bytes beyond the data that a transfer's datagrams laid back to back can
+// take: 16 header bytes for each of at most kMaxSegments segments, and the
+// filler of the last one.
+constexpr size_t kSegmentStreamOverhead = kSegmentHeaderSize * kMaxSegments + kMaxPacketSize;
+
+// Size of every datagram of `layout` laid back to back.
+size_t segmentStreamBytes(const SegmentLayout &layout);
+
+// Writes every datagram of `data` (laid out by `layout`, the last flag on
+// segment N - 1) back to back into `out`, which holds segmentStreamBytes
+// bytes: datagram k at k x (layout.payload + 16), as buildSegmentDatagram
+// builds it. Returns the bytes written.
+size_t buildSegmentStream(uint8_t *out, const uint8_t *data, const SegmentLayout &layout);
 
 #endif
