@@ -256,10 +256,11 @@ bool decodeSegmentHeader(const uint8_t *data, size_t length, SegmentHeader *out)
 {
     if (length < kSegmentHeaderSize)
         return false;
-    out->magic = readU32(data, length, 0);
-    out->index = readU32(data, length, 4);
-    out->length = readU32(data, length, 8);
-    out->last = readU32(data, length, 12);
+    // Every field lies inside the datagram here; this runs for each segment.
+    out->magic = qFromLittleEndian<uint32_t>(data);
+    out->index = qFromLittleEndian<uint32_t>(data + 4);
+    out->length = qFromLittleEndian<uint32_t>(data + 8);
+    out->last = qFromLittleEndian<uint32_t>(data + 12);
     return out->magic == kSegmentMagic;
 }
 
