@@ -1,6 +1,8 @@
 // The client's request/reply exchange over one UDP socket.
 #include "clientsession.h"
 
+#include "datagramreceiver.h"
+
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QUdpSocket>
@@ -36,7 +38,7 @@ DiscoveryReply Reply::discovery() const
                                 size_t(bytes.size()));
 }
 
-ClientSession::ClientSession() : datagram(65536, '\0')
+ClientSession::ClientSession()
 {
     // A random first id keeps late replies meant for an earlier client on
     // the same port from being taken for ours.
@@ -90,6 +92,9 @@ bool ClientSession::start(const SessionOptions &options)
     socklen_t length = sizeof(got);
     if (getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &got, &length) == 0)
         grantedBuffer = got / 2;  // Linux reports twice the size set (its bookkeeping half)
+    if (!receiver)
+        receiver = std::make_unique<DatagramReceiver>();
+    coalesced = receiver->attach(fd, opts.coalesce);
     return true;
 }
 
@@ -127,42 +132,42 @@ bool ClientSession::send(Channel channel, const uint8_t *request, size_t length)
 
 void ClientSession::drain()
 {
-    const quint32 server = opts.server.toIPv4Address();
-    while (socket->hasPendingDatagrams()) {
-        QHostAddress from;
-        quint16 port = 0;
-        const qint64 n = socket->readDatagram(datagram.data(), datagram.size(), &from, &port);
-        if (n < 0)
-            break;
-        const auto *data = reinterpret_cast<const uint8_t *>(datagram.constData());
-        const size_t size = size_t(n);
-        if (from.toIPv4Address() != server) {
-            ++transfer.strayDatagrams;
-            continue;
-        }
-        SegmentHeader segment;
-        if (decodeSegmentHeader(data, size, &segment)) {
-            ++transfer.segmentsReceived;
-            if (segmentHandler)
-                segmentHandler(segment, data + kSegmentHeaderSize, size - kSegmentHeaderSize);
-            continue;
-        }
-        const PacketHeader header = decodeHeader(data, size);
-        // A reply comes from the port its request went to; the same id from
-        // another port answers something else.
-        const auto pending = outstanding.constFind(header.requestId);
-        if (size < kHeaderSize || pending == outstanding.cend() || pending.value() != port) {
-            ++transfer.strayDatagrams;
-            continue;
-        }
-        Reply reply;
-        reply.bytes = QByteArray(datagram.constData(), int(n));
-        reply.header = header;
-        reply.senderPort = port;
-        replies.insert(header.requestId, reply);
-        if (replyObserver)
-            replyObserver(reply);
+    receiver->drain([this](const uint8_t *data, size_t size, quint32 sender, quint16 port) {
+        handleDatagram(data, size, sender, port);
+    });
+    transfer.receiveDrops = receiver->kernelDrops();
+}
+
+void ClientSession::handleDatagram(const uint8_t *data, size_t size, quint32 sender,
+                                   quint16 port)
+{
+    if (sender != opts.server.toIPv4Address()) {
+        ++transfer.strayDatagrams;
+        return;
     }
+    SegmentHeader segment;
+    if (decodeSegmentHeader(data, size, &segment)) {
+        ++transfer.segmentsReceived;
+        if (segmentHandler)
+            segmentHandler(segment, data + kSegmentHeaderSize, size - kSegmentHeaderSize);
+        return;
+    }
+    const PacketHeader header = decodeHeader(data, size);
+    // A reply comes from the port its request went to; the same id from
+    // another port answers something else.
+    const auto pending = outstanding.constFind(header.requestId);
+    if (size < kHeaderSize || pending == outstanding.cend() || pending.value() != port) {
+        ++transfer.strayDatagrams;
+        return;
+    }
+    Reply reply;
+    reply.bytes = QByteArray(reinterpret_cast<const char *>(data), int(size));
+    reply.header = header;
+    reply.senderPort = port;
+    reply.arrivedAt = receiver->arrival();
+    replies.insert(header.requestId, reply);
+    if (replyObserver)
+        replyObserver(reply);
 }
 
 bool ClientSession::waitForDatagrams(int timeoutMs)

@@ -18,10 +18,12 @@
 #include <QHostAddress>
 #include <QVector>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 
+class DatagramReceiver;
 class QUdpSocket;
 
 constexpr quint16 kClientDefaultPortBase = 1030;
@@ -40,6 +42,8 @@ struct SessionOptions {
     quint16 portBase = kClientDefaultPortBase;
     int timeoutMs = kClientDefaultTimeoutMs;
     int receiveBufferBytes = kClientDefaultReceiveBuffer;
+    // Lets the kernel hand runs of equal datagrams over in one piece (UDP_GRO).
+    bool coalesce = true;
     // Test runs set this: every send outside 127.0.0.0/8 is then refused.
     bool loopbackOnly = false;
 };
@@ -49,6 +53,8 @@ struct Reply {
     QByteArray bytes;
     PacketHeader header;
     quint16 senderPort = 0;
+    // When the kernel received it (steady clock).
+    std::chrono::steady_clock::time_point arrivedAt;
 
     bool isAck() const { return size_t(bytes.size()) == kAckSize; }
     CommandReply command() const;
@@ -74,6 +80,8 @@ public:
     // cut the request.
     int receiveBufferBytes() const { return grantedBuffer; }
     bool receiveBufferCut() const { return grantedBuffer < opts.receiveBufferBytes; }
+    // Whether the kernel agreed to coalesce runs of datagrams.
+    bool coalescing() const { return coalesced; }
 
     // --- low level ----------------------------------------------------------
     uint16_t nextRequestId();
@@ -133,13 +141,15 @@ private:
     // Reads every pending datagram: segments to the handler, replies into
     // `replies` when outstanding, the rest counted as stray.
     void drain();
+    void handleDatagram(const uint8_t *data, size_t size, quint32 sender, quint16 port);
     bool waitForDatagrams(int timeoutMs);
 
     SessionOptions opts;
     ClientError error;
     std::unique_ptr<QUdpSocket> socket;
-    QByteArray datagram;  // one receive buffer, reused
+    std::unique_ptr<DatagramReceiver> receiver;  // reads the socket, buffers made once
     int grantedBuffer = 0;
+    bool coalesced = false;
     uint16_t requestId = 0;
     QHash<uint16_t, quint16> outstanding;  // request id -> the port it went to
     QHash<uint16_t, Reply> replies;  // arrived for an outstanding id, not yet taken

@@ -86,8 +86,8 @@ std::optional<ReceivedImage> ImageReader::read(const ImageReadOptions &options)
         buildCommandRequest(request, id, CMD_READ_IMAGE, args, 5, options.selector);
 
     TransferCounters &counters = session.counters();
-    SegmentAssembly assembly;
     std::optional<ImageDescription> description;
+    std::chrono::steady_clock::time_point describedAt;
     QString replyProblem;
     int round = 0;
     bool lastSeen = false;
@@ -99,6 +99,7 @@ std::optional<ReceivedImage> ImageReader::read(const ImageReadOptions &options)
     session.setReplyObserver([&](const Reply &reply) {
         if (reply.header.requestId != id || reply.isAck() || description)
             return;
+        describedAt = reply.arrivedAt;
         description = decodeImageReply(reply.command(), &replyProblem);
         if (description && !assembly.reset(description->sendSize, options.packetSize)) {
             replyProblem = QStringLiteral("%1 bytes cannot come in packets of %2")
@@ -218,5 +219,6 @@ std::optional<ReceivedImage> ImageReader::read(const ImageReadOptions &options)
     image.description = *description;
     image.data = assembly.data();
     image.resendRounds = round;
+    image.describedAt = describedAt;
     return image;
 }

@@ -6,10 +6,12 @@
 #define ARVEX_CLIENT_IMAGEREADER_H
 
 #include "clientsession.h"
+#include "segmentassembly.h"
 
 #include <QByteArray>
 #include <QVector>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -49,6 +51,9 @@ struct ReceivedImage {
     ImageDescription description;
     QByteArray data;  // sendSize bytes
     int resendRounds = 0;
+    // When the kernel received the description: the server had the image
+    // ready then, so from here on the time is the delivery's alone.
+    std::chrono::steady_clock::time_point describedAt;
 };
 
 // The description in a CMD_READ_IMAGE reply, or an explanation in `error`
@@ -69,6 +74,7 @@ private:
 
     ClientSession &session;
     ClientError error;
+    SegmentAssembly assembly;  // its buffers serve one read after another
 };
 
 #endif

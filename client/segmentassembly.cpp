@@ -10,7 +10,6 @@ bool SegmentAssembly::reset(uint32_t sendSize, uint32_t packetSize)
     segments = SegmentLayout();
     received = 0;
     have.clear();
-    bytes.clear();
     if (!packetSizeAllowed(packetSize))
         return false;
     const SegmentLayout layout = segmentLayout(sendSize, packetSize);
@@ -18,7 +17,12 @@ bool SegmentAssembly::reset(uint32_t sendSize, uint32_t packetSize)
         return false;
     segments = layout;
     have.assign(layout.count, false);
-    bytes = QByteArray(int(sendSize), '\0');
+    // Reused from transfer to transfer without clearing: a complete transfer
+    // has written every byte. Data still shared with an earlier result gets a
+    // buffer of its own instead of a copy.
+    if (!bytes.isDetached())
+        bytes = QByteArray();
+    bytes.resize(int(sendSize));
     return true;
 }
 

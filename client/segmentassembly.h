@@ -28,6 +28,7 @@ public:
     uint32_t receivedCount() const { return received; }
     bool complete() const { return received == segments.count; }
     QVector<uint16_t> missing() const;
+    // The transfer's bytes; those of segments not yet added are unspecified.
     const QByteArray &data() const { return bytes; }
 
 private:

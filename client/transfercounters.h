@@ -12,6 +12,7 @@ struct TransferCounters {
     uint64_t segmentsResent = 0;    // segments that arrived in answer to a resend
     uint64_t duplicates = 0;        // segments that arrived a second time
     uint64_t strayDatagrams = 0;    // datagrams that matched no request and no transfer
+    uint64_t receiveDrops = 0;      // datagrams the kernel dropped at the socket (buffer full)
 };
 
 #endif
