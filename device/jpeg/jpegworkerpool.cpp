@@ -7,8 +7,9 @@
 
 JpegWorkerPool &JpegWorkerPool::instance()
 {
-    static JpegWorkerPool pool(int(std::clamp(std::thread::hardware_concurrency(), 2u,
-                                              kJpegMaxParts)));
+    // The caller codes strips as well, so one worker per core besides it.
+    const unsigned cores = std::max(std::thread::hardware_concurrency(), 2u);
+    static JpegWorkerPool pool(int(std::min(cores - 1, kJpegMaxParts - 1)));
     return pool;
 }
 
@@ -45,6 +46,17 @@ void JpegWorkerPool::run(int count, Task task, void *context)
     std::unique_lock<std::mutex> lock(mutex);
     pending.push_back(&job);
     workReady.notify_all();
+    // The caller takes indices of its own job too instead of waiting idle:
+    // it is running already, while a worker first has to wake up.
+    while (job.next < job.count) {
+        const int index = job.next++;
+        if (job.next == job.count)
+            pending.erase(std::find(pending.begin(), pending.end(), &job));
+        lock.unlock();
+        task(context, index);
+        lock.lock();
+        --job.remaining;
+    }
     // The job lives on this stack, so this call must not return before the
     // last worker has let go of it; workers touch it only under the mutex
     // once its task has run.

@@ -13,8 +13,8 @@ class JpegWorkerPool
 public:
     using Task = void (*)(void *context, int index);
 
-    // The program's pool: one thread per core, at least 2, at most one per
-    // strip; started on first use.
+    // The program's pool: one thread per core but the caller's (at least
+    // one, at most one per strip but the caller's); started on first use.
     static JpegWorkerPool &instance();
 
     explicit JpegWorkerPool(int threadCount);
@@ -25,8 +25,9 @@ public:
     int threadCount() const { return int(threads.size()); }
 
     // Runs task(context, i) for every i in [0, count) on the workers and
-    // returns once all of them have finished. Several threads may call at
-    // once; their jobs are served in the order they arrive.
+    // the calling thread, and returns once all of them have finished.
+    // Several threads may call at once; workers serve their jobs in the
+    // order they arrive.
     void run(int count, Task task, void *context);
 
 private:
