@@ -14,6 +14,9 @@
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv);
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
+// The replay keeps the real pacing.
+bool fuzzPacingSkipped() { return false; }
+
 int main(int argc, char **argv)
 {
     LLVMFuzzerInitialize(&argc, &argv);
