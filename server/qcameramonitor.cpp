@@ -8,11 +8,19 @@
 
 #include <QUdpSocket>
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 namespace {
 
-// How long the worker waits in the kernel before it looks at a stop request.
+// How long the worker waits in the kernel before it looks at a stop request
+// again. A stop wakes the wait at once through the wake-up descriptor, so an
+// idle server sleeps; without that descriptor the wait stays short.
+constexpr int kIdleWaitMs = 1000;
 constexpr int kReadyWaitMs = 20;
 
 class SocketReplySink : public ReplySink
@@ -44,6 +52,7 @@ QCameraMonitor::QCameraMonitor(const DriverTable &driverTable, QObject *parent)
       rxBuffer(kReceiveBufferSize, 0),
       startTime(std::chrono::steady_clock::now())
 {
+    wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (driver.initializeDriver)
         driver.initializeDriver(nullptr);
     connect(this, &QCameraMonitor::calibrate, this, &QCameraMonitor::calibrateCamera,
@@ -55,8 +64,11 @@ QCameraMonitor::~QCameraMonitor()
     // A QThread must not be destroyed while it runs.
     if (isRunning()) {
         requestInterruption();
+        wakeWorker();
         wait();
     }
+    if (wakeFd >= 0)
+        close(wakeFd);
     // Devices go before the driver is shut down, never after.
     {
         std::lock_guard<std::mutex> lock(deviceMutex);
@@ -134,6 +146,7 @@ void QCameraMonitor::startOffline(quint32 ipv4, quint32 mask, qint64 mac, int mt
 void QCameraMonitor::stopServer()
 {
     requestInterruption();
+    wakeWorker();
     // Stored first so that the worker drops what still arrives; announced
     // after the worker has ended, so that no later status overtakes it.
     status = StatusDisabled;
@@ -204,12 +217,39 @@ void QCameraMonitor::run()
     bindOk = true;
     bindDone.release();
 
+    // The worker sleeps in the kernel until a datagram or a stop request.
+    pollfd waits[2] = {{int(udp.socketDescriptor()), POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    const nfds_t waitCount = wakeFd >= 0 ? 2 : 1;
     while (!isInterruptionRequested()) {
-        if (udp.hasPendingDatagrams() || udp.waitForReadyRead(kReadyWaitMs))
+        waits[0].revents = waits[1].revents = 0;
+        if (poll(waits, waitCount, wakeFd >= 0 ? kIdleWaitMs : kReadyWaitMs) <= 0)
+            continue;
+        if (waits[0].revents & POLLERR) {
+            // A pending socket error would keep the wait from sleeping.
+            int error = 0;
+            socklen_t length = sizeof error;
+            getsockopt(waits[0].fd, SOL_SOCKET, SO_ERROR, &error, &length);
+        }
+        if (waits[0].revents & POLLIN)
             processUDPPackets();
+        if (waits[1].revents & POLLIN) {
+            uint64_t count = 0;
+            if (read(wakeFd, &count, sizeof count) < 0)
+                count = 0;
+        }
     }
     socketSink = nullptr;
     socket = nullptr;
+}
+
+void QCameraMonitor::wakeWorker()
+{
+    if (wakeFd < 0)
+        return;
+    const uint64_t one = 1;
+    if (write(wakeFd, &one, sizeof one) < 0) {
+        // Full counter: a wake is pending anyway.
+    }
 }
 
 void QCameraMonitor::setStatus(int value)

@@ -257,6 +257,10 @@ private:
     std::vector<uint8_t> rxBuffer;     // kReceiveBufferSize bytes
     QSemaphore bindDone;
     std::atomic<bool> bindOk{false};   // handed over with bindDone
+    // An eventfd the worker waits on beside its socket: a stop request
+    // writes it, so the idle worker sleeps until a datagram or the stop.
+    int wakeFd = -1;
+    void wakeWorker();
 
     std::atomic<int> status{StatusDisabled};
     std::atomic<bool> logEnabled{false};
