@@ -377,6 +377,17 @@ void TestHostile::hostileInput_data()
                Small, Steps{Step{0, w2dStart(c.path)}, Step{0, command(CMD_WRITE_TO_DISK, {0})}},
                {QLatin1String(c.w2dAnswer), "ack 224 0"});
     }
+    // More volumes than the record has slots, and none: the first four, or
+    // the first usable volume.
+    const uint32_t dede = 'D' | 'E' << 8 | 'D' << 16 | 'E' << 24;
+    addRow("write to disk on 5 volumes", cam, Small,
+           Steps{Step{0, withPath(CMD_WRITE_TO_DISK, {1, 5, dede, 0, 0}, "five")},
+                 Step{0, command(CMD_WRITE_TO_DISK, {0})}},
+           {"ack 224 0", "ack 224 0"});
+    addRow("write to disk on 0 volumes", cam, Small,
+           Steps{Step{0, withPath(CMD_WRITE_TO_DISK, {1, 0, 0, 0, 0}, "none")},
+                 Step{0, command(CMD_WRITE_TO_DISK, {0})}},
+           {"ack 224 0", "ack 224 0"});
     addRow("write to disk in a folder whose first file links out", cam, Small,
            one(w2dStart("rec")), {"ack 224 9"});
     addRow("write to disk through a link out", cam, Small, one(w2dStart("out\\take")), {"ack 224 9"});
