@@ -6,6 +6,9 @@
 
 #include <QUdpSocket>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -14,16 +17,35 @@ void QCameraMonitor::processUDPPackets()
     if (!socket)
         return;
     // A stop request ends the drain too: a flood must not keep the worker.
-    while (socket->hasPendingDatagrams() && !isInterruptionRequested()) {
+    // Read from the descriptor: readDatagram makes address objects on the
+    // heap for every datagram.
+    const int fd = int(socket->socketDescriptor());
+    while (!isInterruptionRequested()) {
         std::fill(rxBuffer.begin(), rxBuffer.end(), uint8_t(0));
-        QHostAddress sender;
-        quint16 senderPort = 0;
-        const qint64 received = socket->readDatagram(reinterpret_cast<char *>(rxBuffer.data()),
-                                                     qint64(rxBuffer.size()), &sender,
-                                                     &senderPort);
+        sockaddr_storage from = {};
+        socklen_t fromLength = sizeof from;
+        // Cut at the buffer, as readDatagram cuts.
+        const ssize_t received = recvfrom(fd, rxBuffer.data(), rxBuffer.size(), MSG_DONTWAIT,
+                                          reinterpret_cast<sockaddr *>(&from), &fromLength);
         if (received < 0)
             break;
-        handleReceived(size_t(received), sender, senderPort);
+        quint16 senderPort = 0;
+        if (from.ss_family == AF_INET) {
+            const auto &v4 = reinterpret_cast<const sockaddr_in &>(from);
+            senderPort = ntohs(v4.sin_port);
+            // Set only when it changes: the address of the transfer's client
+            // may share its data with this one.
+            const quint32 address = ntohl(v4.sin_addr.s_addr);
+            if (receivedFrom.protocol() != QAbstractSocket::IPv4Protocol ||
+                receivedFrom.toIPv4Address() != address)
+                receivedFrom.setAddress(address);
+        } else {
+            receivedFrom.setAddress(reinterpret_cast<const sockaddr *>(&from));
+            senderPort = from.ss_family == AF_INET6
+                             ? ntohs(reinterpret_cast<const sockaddr_in6 &>(from).sin6_port)
+                             : 0;
+        }
+        handleReceived(size_t(received), receivedFrom, senderPort);
     }
 }
 
@@ -46,11 +68,9 @@ void QCameraMonitor::handleReceived(size_t length, const QHostAddress &sender,
 {
     if (length == 0 || status == StatusDisabled)
         return;
-    MonitorRequest request;
-    request.data = rxBuffer.data();
-    request.length = length;
-    request.sender = sender;
-    request.senderPort = senderPort;
+    // Built with the sender rather than assigned it: a default address
+    // object costs a heap allocation per datagram.
+    MonitorRequest request{rxBuffer.data(), length, sender, senderPort};
     const PacketHeader header = decodeHeader(request.data, length);
     request.selector = header.resultOrSelector;
     request.type = header.type;

@@ -8,6 +8,7 @@
 
 #include <QUdpSocket>
 
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -32,7 +33,22 @@ public:
                       quint16 port) override
     {
         // A failed send is not retried: the client's time-out covers it.
-        udp.writeDatagram(reinterpret_cast<const char *>(data), qint64(size), address, port);
+        bool ipv4 = false;
+        const quint32 v4 = address.toIPv4Address(&ipv4);
+        if (!ipv4) {
+            udp.writeDatagram(reinterpret_cast<const char *>(data), qint64(size), address, port);
+            return;
+        }
+        // Straight to the kernel: writeDatagram makes address objects on the
+        // heap for every datagram.
+        sockaddr_in to = {};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(v4);
+        if (sendto(int(udp.socketDescriptor()), data, size, 0, reinterpret_cast<sockaddr *>(&to),
+                   sizeof to) < 0) {
+            // Ignored, as above.
+        }
     }
 
 private:

@@ -255,6 +255,7 @@ private:
     ReplySink *socketSink = nullptr;   // wraps socket while run() executes
     ReplySink *externalSink = nullptr;
     std::vector<uint8_t> rxBuffer;     // kReceiveBufferSize bytes
+    QHostAddress receivedFrom;         // sender of the datagram in rxBuffer
     QSemaphore bindDone;
     std::atomic<bool> bindOk{false};   // handed over with bindDone
     // An eventfd the worker waits on beside its socket: a stop request
