@@ -94,8 +94,11 @@ std::optional<QStringList> w2dTargetFiles(const W2dRequest &request,
             setReason(reason, QStringLiteral("no recording volume %1").arg(letter));
             return std::nullopt;
         }
-        const QString file = QDir::cleanPath(QDir(*volume).absoluteFilePath(
-            request.folder + QStringLiteral(".00.raw")));
+        // Joined as text: QDir::absoluteFilePath takes a folder starting with
+        // ':' for a Qt resource path and returns it as it is, so that the
+        // recording's folders would be made in the working directory.
+        const QString file = QDir::cleanPath(QDir(*volume).absolutePath() + QLatin1Char('/')
+                                             + request.folder + QStringLiteral(".00.raw"));
         if (!files.contains(file))
             files << file;
     }

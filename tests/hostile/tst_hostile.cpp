@@ -369,6 +369,8 @@ void TestHostile::hostileInput_data()
         {"512 bytes, no NUL", p512, "ack 224 9", "ack 224 9"},
         {"600 bytes", p600, "ack 224 9", "ack 224 9"},
         {"inside volume E", "E:\\ok\\take.raw", "ack 224 0", "ack 224 9"},
+        // Qt reads a path that starts with ':' as one of its resources.
+        {"a folder named like a Qt resource", ":\\res\\take", "ack 224 0", "ack 224 0"},
     };
     for (const PathCase &c : paths) {
         addRow(qPrintable(QStringLiteral("save to %1").arg(QLatin1String(c.name))), cam, Grabbed,
