@@ -322,7 +322,8 @@ void hostilePathSeeds()
                                        QByteArray("D:\\a\0b", 6), "", "D:", "D:\\self\\..",
                                        "E:\\self\\self\\x.raw", "\\\\server\\share\\x",
                                        "D:\\.\\x.raw", longPath511, longPath512, longPath600,
-                                       deep, "&:\\lower", "1:\\x", "\xE9:\\x", "D:/x.raw"};
+                                       deep, "&:\\lower", "1:\\x", "\xE9:\\x", "D:/x.raw",
+                                       ":\\res\\take"};
     // In parts, so that no seed is longer than the documented -max_len.
     const int kPerSeed = 7;
     for (int first = 0; first < paths.size(); first += kPerSeed) {
