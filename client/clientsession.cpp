@@ -132,39 +132,43 @@ bool ClientSession::send(Channel channel, const uint8_t *request, size_t length)
 
 void ClientSession::drain()
 {
-    receiver->drain([this](const uint8_t *data, size_t size, quint32 sender, quint16 port) {
-        handleDatagram(data, size, sender, port);
-    });
+    receiver->drain([this](const ReceivedDatagram &datagram) { handleDatagram(datagram); });
     transfer.receiveDrops = receiver->kernelDrops();
+    transfer.segmentsInPlace = receiver->placedInPlace();
 }
 
-void ClientSession::handleDatagram(const uint8_t *data, size_t size, quint32 sender,
-                                   quint16 port)
+void ClientSession::handleDatagram(const ReceivedDatagram &datagram)
 {
-    if (sender != opts.server.toIPv4Address()) {
+    if (datagram.sender != opts.server.toIPv4Address()) {
         ++transfer.strayDatagrams;
         return;
     }
     SegmentHeader segment;
-    if (decodeSegmentHeader(data, size, &segment)) {
+    if (decodeSegmentHeader(datagram.data, datagram.payload ? kSegmentHeaderSize : datagram.size,
+                            &segment)) {
         ++transfer.segmentsReceived;
         if (segmentHandler)
-            segmentHandler(segment, data + kSegmentHeaderSize, size - kSegmentHeaderSize);
+            segmentHandler(segment,
+                           datagram.payload ? datagram.payload
+                                            : datagram.data + kSegmentHeaderSize,
+                           datagram.size - kSegmentHeaderSize);
         return;
     }
+    const uint8_t *data = datagram.data;
+    const size_t size = datagram.size;
     const PacketHeader header = decodeHeader(data, size);
     // A reply comes from the port its request went to; the same id from
     // another port answers something else.
     const auto pending = outstanding.constFind(header.requestId);
-    if (size < kHeaderSize || pending == outstanding.cend() || pending.value() != port) {
+    if (size < kHeaderSize || pending == outstanding.cend() || pending.value() != datagram.port) {
         ++transfer.strayDatagrams;
         return;
     }
     Reply reply;
     reply.bytes = QByteArray(reinterpret_cast<const char *>(data), int(size));
     reply.header = header;
-    reply.senderPort = port;
-    reply.arrivedAt = receiver->arrival();
+    reply.senderPort = datagram.port;
+    reply.arrivedAt = datagram.arrival;
     replies.insert(header.requestId, reply);
     if (replyObserver)
         replyObserver(reply);
@@ -381,6 +385,12 @@ void ClientSession::setSegmentHandler(SegmentHandler handler)
 void ClientSession::setReplyObserver(ReplyObserver observer)
 {
     replyObserver = std::move(observer);
+}
+
+void ClientSession::setReceivePlanner(std::function<ReceivePlan()> planner)
+{
+    if (receiver)
+        receiver->setPlanner(std::move(planner));
 }
 
 bool ClientSession::waitForSegments(int timeoutMs, const std::function<bool()> &done)

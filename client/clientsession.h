@@ -25,6 +25,8 @@
 
 class DatagramReceiver;
 class QUdpSocket;
+struct ReceivedDatagram;
+struct ReceivePlan;
 
 constexpr quint16 kClientDefaultPortBase = 1030;
 constexpr int kClientDefaultTimeoutMs = 1000;
@@ -129,6 +131,11 @@ public:
     // image's layout before its first segment. The reply is still kept.
     using ReplyObserver = std::function<void(const Reply &reply)>;
     void setReplyObserver(ReplyObserver observer);
+    // Asked before every read while set: where the payloads of the segments
+    // expected next belong, so that they are read straight into place
+    // (null: no plan). Segments still reach the handler, with `payload`
+    // pointing at that place when they landed there.
+    void setReceivePlanner(std::function<ReceivePlan()> planner);
     // Receives until `done()` is true (true) or timeoutMs passes without it (false).
     bool waitForSegments(int timeoutMs, const std::function<bool()> &done);
     TransferCounters &counters() { return transfer; }
@@ -141,7 +148,7 @@ private:
     // Reads every pending datagram: segments to the handler, replies into
     // `replies` when outstanding, the rest counted as stray.
     void drain();
-    void handleDatagram(const uint8_t *data, size_t size, quint32 sender, quint16 port);
+    void handleDatagram(const ReceivedDatagram &datagram);
     bool waitForDatagrams(int timeoutMs);
 
     SessionOptions opts;

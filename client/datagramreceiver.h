@@ -1,21 +1,50 @@
 // Batched receiving on a UDP socket: recvmmsg into buffers allocated once,
 // with UDP_GRO, so that a run of equal datagrams the kernel kept together
-// comes up in one buffer and is split here by its segment size; the kernel's
+// comes up in one read and is split here by its segment size; the kernel's
 // count of datagrams it dropped at the socket (SO_RXQ_OVFL) and the moment
 // each datagram reached it (SO_TIMESTAMPNS) on the side.
+//
+// While a transfer is under way its reassembly can name where the payloads
+// of the segments it expects next belong (a ReceivePlan): those are then
+// read straight into place, and only what came otherwise is copied.
 #ifndef ARVEX_CLIENT_DATAGRAMRECEIVER_H
 #define ARVEX_CLIENT_DATAGRAMRECEIVER_H
 
 #include <QtGlobal>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
-#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+
+// One datagram as read.
+struct ReceivedDatagram {
+    // The datagram's bytes; when `payload` is set, only its 16-byte segment
+    // header, and the rest lies at `payload`.
+    const uint8_t *data = nullptr;
+    size_t size = 0;  // bytes of the whole datagram
+    // A segment read straight into the place its plan named for it.
+    const uint8_t *payload = nullptr;
+    quint32 sender = 0;  // IPv4, 0 for another family
+    quint16 port = 0;
+    // When the kernel received it, on the steady clock.
+    std::chrono::steady_clock::time_point arrival;
+};
+
+// Where the payloads of the next segments belong: segments firstIndex,
+// firstIndex + 1, ... (count of them) of datagrams of packetSize bytes, the
+// payload of firstIndex + i at first + i x (packetSize - 16). Every place
+// must be free to be written: what arrives otherwise may land there before
+// it is recognised and moved. A plan with a packet size and no places says
+// that such segments are about to come: reads then take one message at a
+// time until places are named.
+struct ReceivePlan {
+    uint32_t packetSize = 0;
+    uint32_t firstIndex = 0;
+    uint32_t count = 0;
+    uint8_t *first = nullptr;
+};
 
 class DatagramReceiver
 {
@@ -29,11 +58,14 @@ public:
     // `coalesce` is set. Returns whether the kernel agreed to coalesce.
     bool attach(int socketDescriptor, bool coalesce);
 
-    // Reads what is pending, without waiting, and calls
-    // visit(data, size, senderIPv4, senderPort) for every datagram, in
-    // arrival order. Returns the number of datagrams visited. A flood ends
-    // the call after a bounded number of reads, so the caller gets to look
-    // at what it has.
+    // Asked before every read while set (null: no plan).
+    using Planner = std::function<ReceivePlan()>;
+    void setPlanner(Planner planner);
+
+    // Reads what is pending, without waiting, and calls visit(datagram) for
+    // every datagram, in arrival order. Returns the number visited. A flood
+    // ends the call after a bounded number of reads, so that the caller
+    // gets to look at what it has.
     template <typename Visit>
     int drain(Visit &&visit);
 
@@ -41,24 +73,30 @@ public:
     // full), as far as the datagrams read so far tell: the count comes with
     // the datagrams queued after a drop.
     uint64_t kernelDrops() const { return dropsSeen; }
-
-    // During visit: when the kernel received the datagram being visited, on
-    // the steady clock (now() when the kernel gave no time).
-    std::chrono::steady_clock::time_point arrival() const { return arrivedAt; }
+    // Segments read straight into place so far, and those that a plan
+    // expected elsewhere and were moved.
+    uint64_t placedInPlace() const { return inPlace; }
+    uint64_t placedAmiss() const { return amiss; }
 
 private:
     static constexpr int kMaxReadsPerDrain = 256;
     struct Arena;
-    // Fills the arena; returns how many hold a buffer (0: nothing pending).
+
+    // One read; returns how many slots hold a message (0: nothing pending).
     int receive();
-    // Datagram size of slot k's run (its whole length when not coalesced).
-    size_t segmentSize(int k) const;
-    const uint8_t *slotData(int k, size_t *length, quint32 *sender, quint16 *port);
+    // Bytes per datagram of slot k's message (its length when not coalesced),
+    // and the datagrams in it.
+    size_t stepOf(int k) const;
+    size_t datagramsIn(int k) const;
+    // Datagram d of slot k.
+    ReceivedDatagram datagram(int k, size_t d) const;
 
     int fd = -1;
     std::unique_ptr<Arena> arena;
+    Planner planner;
     uint64_t dropsSeen = 0;
-    std::chrono::steady_clock::time_point arrivedAt;
+    uint64_t inPlace = 0;
+    uint64_t amiss = 0;
 };
 
 template <typename Visit>
@@ -70,22 +108,10 @@ int DatagramReceiver::drain(Visit &&visit)
         if (filled <= 0)
             break;
         for (int k = 0; k < filled; ++k) {
-            size_t length = 0;
-            quint32 sender = 0;
-            quint16 port = 0;
-            const uint8_t *data = slotData(k, &length, &sender, &port);
-            ++visited;
-            if (length == 0) {
-                visit(data, size_t(0), sender, port);
-                continue;
-            }
-            // A coalesced run: equal datagrams back to back, the last one
-            // possibly shorter.
-            const size_t step = segmentSize(k);
-            for (size_t offset = 0; offset < length; offset += step) {
-                if (offset)
-                    ++visited;
-                visit(data + offset, std::min(step, length - offset), sender, port);
+            const size_t count = datagramsIn(k);
+            for (size_t d = 0; d < count; ++d) {
+                visit(datagram(k, d));
+                ++visited;
             }
         }
     }

@@ -1,11 +1,14 @@
 // The image read-out over a client session.
 #include "imagereader.h"
 
+#include "datagramreceiver.h"
 #include "segmentassembly.h"
 
 namespace {
 
 constexpr uint32_t kReplyPartsRoom = (kCommandValueSize - 24) / 4;  // 34 sizes fit
+// Places one read may plan (the receiver's slots bound it further).
+constexpr uint32_t kMaxPlannedSegments = 1024;
 
 // Restores the session's handlers whatever way read() returns.
 class HandlerScope
@@ -16,6 +19,7 @@ public:
     {
         session.setSegmentHandler(nullptr);
         session.setReplyObserver(nullptr);
+        session.setReceivePlanner(nullptr);
     }
 
 private:
@@ -135,6 +139,19 @@ std::optional<ReceivedImage> ImageReader::read(const ImageReadOptions &options)
             if (header.last)
                 lastSeen = true;
         });
+
+    // Once the layout is known, the segments expected next are read straight
+    // into their places.
+    session.setReceivePlanner([&]() -> ReceivePlan {
+        ReceivePlan plan;
+        plan.packetSize = options.packetSize;
+        if (!description)
+            return plan;  // no places yet: the description may come next
+        plan.count = assembly.nextRun(kMaxPlannedSegments, &plan.firstIndex);
+        if (plan.count > 0)
+            plan.first = assembly.placeOf(plan.firstIndex);
+        return plan;
+    });
 
     if (!session.send(options.channel, request, length)) {
         error = session.lastError();

@@ -9,6 +9,8 @@ bool SegmentAssembly::reset(uint32_t sendSize, uint32_t packetSize)
 {
     segments = SegmentLayout();
     received = 0;
+    cursor = 0;
+    heldBelow = 0;
     have.clear();
     if (!packetSizeAllowed(packetSize))
         return false;
@@ -37,10 +39,41 @@ SegmentAssembly::Outcome SegmentAssembly::add(const SegmentHeader &header,
         return Outcome::Rejected;
     if (have[header.index])
         return Outcome::Duplicate;
-    std::memcpy(bytes.data() + size_t(header.index) * segments.payload, payload, expected);
+    uint8_t *place = placeOf(header.index);
+    if (payload != place)
+        std::memcpy(place, payload, expected);
     have[header.index] = true;
     ++received;
+    cursor = header.index + 1;
+    while (heldBelow < segments.count && have[heldBelow])
+        ++heldBelow;
     return Outcome::Added;
+}
+
+uint8_t *SegmentAssembly::placeOf(uint32_t index)
+{
+    return reinterpret_cast<uint8_t *>(bytes.data()) + size_t(index) * segments.payload;
+}
+
+uint32_t SegmentAssembly::nextRun(uint32_t max, uint32_t *first) const
+{
+    *first = 0;
+    if (segments.count < 2)
+        return 0;
+    const uint32_t end = segments.count - 1;  // the last segment is never planned
+    uint32_t start = std::max(cursor, heldBelow);
+    while (start < end && have[start])
+        ++start;
+    if (start >= end) {
+        start = heldBelow;
+        while (start < end && have[start])
+            ++start;
+    }
+    uint32_t count = 0;
+    while (start + count < end && count < max && !have[start + count])
+        ++count;
+    *first = start;
+    return count;
 }
 
 QVector<uint16_t> SegmentAssembly::missing() const

@@ -13,6 +13,7 @@ struct TransferCounters {
     uint64_t duplicates = 0;        // segments that arrived a second time
     uint64_t strayDatagrams = 0;    // datagrams that matched no request and no transfer
     uint64_t receiveDrops = 0;      // datagrams the kernel dropped at the socket (buffer full)
+    uint64_t segmentsInPlace = 0;   // read by the kernel straight into their place
 };
 
 #endif
