@@ -94,7 +94,7 @@ int main(int argc, char **argv)
             // Per image, so that both sides see the same spread of
             // interference from the rest of the machine.
             std::vector<double> variantRates[kVariantCount];
-            std::vector<double> delivered, whole;
+            std::vector<double> delivered, whole, clientCpu, serverCpu;
             uint64_t rawLost = 0, rawDrops = 0;
             int reads = 0, correct = 0, failed = 0;
             const TransferCounters countersBefore = rig.session().counters();
@@ -128,6 +128,8 @@ int main(int argc, char **argv)
                         continue;
                     }
                     correct += read->correct ? 1 : 0;
+                    clientCpu.push_back(read->clientCpuSeconds * 1e6);
+                    serverCpu.push_back(read->serverCpuSeconds * 1e6);
                     delivered.push_back(read->correct ? imageBytes / read->deliverySeconds : 0);
                     whole.push_back(read->correct ? imageBytes / read->wholeSeconds : 0);
                 }
@@ -175,9 +177,16 @@ int main(int argc, char **argv)
             std::printf("  server to client, whole read    best %6.2f  median %6.2f"
                         "  (request to last byte, camera read-out included)\n",
                         gbps(reading.best), gbps(reading.median));
-            std::printf("  reads %d, correct %d, failed %d; client: missing %llu, resend requests "
-                        "%llu, receive drops %llu; kernel during reads: %s\n",
+            std::printf("  CPU per read (us, median): client %.0f, server %.0f (camera read-out, "
+                        "layout and sends)\n",
+                        summarizeLow(clientCpu).median, summarizeLow(serverCpu).median);
+            std::printf("  reads %d, correct %d, failed %d; client: read in place %.0f %%, "
+                        "missing %llu, resend requests %llu, receive drops %llu; kernel during "
+                        "reads: %s\n",
                         reads, correct, failed,
+                        100.0 * double(c.segmentsInPlace - countersBefore.segmentsInPlace) /
+                            double(std::max<uint64_t>(1, c.segmentsReceived -
+                                                             countersBefore.segmentsReceived)),
                         static_cast<unsigned long long>(c.segmentsMissing -
                                                         countersBefore.segmentsMissing),
                         static_cast<unsigned long long>(c.resendRequests -

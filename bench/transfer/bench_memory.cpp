@@ -14,7 +14,6 @@
 #include "benchrig.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 
 #include <atomic>
@@ -109,18 +108,6 @@ long rssKiB()
     return -1;
 }
 
-// The worker thread of the server: Qt names it after the monitor's class.
-long serverThreadId()
-{
-    const QDir tasks(QStringLiteral("/proc/self/task"));
-    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm(tasks.filePath(task) + QStringLiteral("/comm"));
-        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "QCameraMonitor")
-            return task.toLong();
-    }
-    return 0;
-}
-
 }  // namespace
 
 extern "C" {
@@ -177,7 +164,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "server did not start: %s\n", qPrintable(rig.lastError().message));
         return 1;
     }
-    const long server = serverThreadId();
+    const long server = rig.serverThreadId();
     std::printf("bench_memory: %d transfers of %ux%u 8-bit images in %u-byte datagrams, half raw "
                 "and half fast JPEG, %s\n",
                 transfers, kWidth, kHeight, kPacket, loadText().c_str());

@@ -4,8 +4,12 @@
 #include "drivertable.h"
 #include "testpattern.h"
 
+#include <QDir>
+#include <QFile>
+
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <fstream>
 
 namespace {
@@ -16,6 +20,33 @@ constexpr int kBindAttempts = 50;
 constexpr uint32_t kSettingBitsPerPixel = 3;
 constexpr uint32_t kSettingWidth = 109;
 constexpr uint32_t kSettingHeight = 110;
+
+double cpuSeconds(clockid_t clock)
+{
+    timespec t{};
+    if (clock_gettime(clock, &t) != 0)
+        return 0;
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+// The CPU clock of another thread of this process (the encoding the kernel
+// gives per-thread clocks, as pthread_getcpuclockid builds it).
+clockid_t threadCpuClock(long tid)
+{
+    return clockid_t((~tid << 3) | 6);
+}
+
+// The server's worker: Qt names the thread after the monitor's class.
+long findServerThread()
+{
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(task) + QStringLiteral("/comm"));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "QCameraMonitor")
+            return task.toLong();
+    }
+    return 0;
+}
 
 }  // namespace
 
@@ -50,6 +81,7 @@ bool ServerRig::start(quint16 firstPort, int delayUs, int format)
     }
     reader = std::make_unique<ImageReader>(*client);
     nextFrame = 0;
+    serverThread = findServerThread();
     return true;
 }
 
@@ -74,9 +106,14 @@ std::optional<TimedRead> ServerRig::read(uint32_t packetSize, bool verify)
 {
     ImageReadOptions options;
     options.packetSize = packetSize;
+    const clockid_t serverClock = threadCpuClock(serverThread);
+    const double clientBefore = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+    const double serverBefore = serverThread ? cpuSeconds(serverClock) : 0;
     const auto start = std::chrono::steady_clock::now();
     auto image = reader->read(options);
     const auto end = std::chrono::steady_clock::now();
+    const double clientCpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - clientBefore;
+    const double serverCpu = serverThread ? cpuSeconds(serverClock) - serverBefore : 0;
     // A read that reached the camera advanced its live counter, whatever
     // came of the transfer.
     const uint32_t frame = nextFrame++;
@@ -87,6 +124,8 @@ std::optional<TimedRead> ServerRig::read(uint32_t packetSize, bool verify)
     TimedRead timed;
     timed.wholeSeconds = std::chrono::duration<double>(end - start).count();
     timed.deliverySeconds = std::chrono::duration<double>(end - image->describedAt).count();
+    timed.clientCpuSeconds = clientCpu;
+    timed.serverCpuSeconds = serverCpu;
     if (verify)
         timed.correct = image->description.format == IMAGE_FORMAT_RAW &&
                         findTestPatternMismatch(

@@ -15,6 +15,8 @@ struct TimedRead {
     ReceivedImage image;
     double wholeSeconds = 0;     // request sent to image complete
     double deliverySeconds = 0;  // description arrived to image complete
+    double clientCpuSeconds = 0; // the reading thread's CPU time for the read
+    double serverCpuSeconds = 0; // the server's worker thread's CPU time meanwhile
     bool correct = false;        // bit for bit the simulator's frame
 };
 
@@ -35,6 +37,7 @@ public:
     std::optional<TimedRead> read(uint32_t packetSize, bool verify);
 
     QCameraMonitor &monitor() { return *server; }
+    long serverThreadId() const { return serverThread; }
     ClientSession &session() { return *client; }
     quint16 portBase() const { return base; }
     const ClientError &lastError() const { return error; }
@@ -44,6 +47,7 @@ private:
     std::unique_ptr<ClientSession> client;
     std::unique_ptr<ImageReader> reader;
     quint16 base = 0;
+    long serverThread = 0;   // the worker's thread id, for its CPU clock
     uint32_t nextFrame = 0;  // live counter of the simulator since the open
     uint32_t width = 0, height = 0, bits = 0;
     ClientError error;

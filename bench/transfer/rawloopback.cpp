@@ -232,7 +232,8 @@ RawResult measureRawLoopback(const RawRun &run)
                            std::chrono::duration<double>(run.maxSeconds));
     int images = 0;
     double seconds = 0;
-    while (images < run.images && (images == 0 || Clock::now() < end)) {
+    const int total = run.images + run.warmUp;
+    while (images < total && (images <= run.warmUp || Clock::now() < end)) {
         int completeBefore = 0;
         {
             std::lock_guard<std::mutex> lock(state.mutex);
@@ -245,6 +246,8 @@ RawResult measureRawLoopback(const RawRun &run)
         state.sent = ++images;
         std::unique_lock<std::mutex> lock(state.mutex);
         state.changed.wait(lock, [&] { return state.finished >= images; });
+        if (images <= run.warmUp)
+            continue;
         const double imageSeconds =
             std::chrono::duration<double>(state.finishedAt - state.describedAt).count();
         seconds += imageSeconds;
@@ -258,11 +261,12 @@ RawResult measureRawLoopback(const RawRun &run)
     close(receiver);
 
     result.ok = true;
-    result.images = images;
-    result.complete = state.complete;
+    // The warm-up's images count for nothing, complete or not.
+    result.images = std::max(0, images - run.warmUp);
+    result.complete = std::max(0, state.complete - run.warmUp);
     result.lost = state.lost;
     result.socketDrops = state.socketDrops;
     result.seconds = seconds;
-    result.bytes = uint64_t(state.complete) * run.imageBytes;
+    result.bytes = uint64_t(result.complete) * run.imageBytes;
     return result;
 }

@@ -21,6 +21,7 @@ struct RawRun {
     uint32_t imageBytes = 0;
     uint32_t packetSize = 0;    // header included
     int images = 50;
+    int warmUp = 5;             // images sent first and not counted (fresh sockets, pages)
     double maxSeconds = 1.0;    // stops earlier when the images take longer
     uint16_t firstPort = 36000; // the receiver binds the first free one from here
 };
