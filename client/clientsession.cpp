@@ -73,6 +73,7 @@ bool ClientSession::start(const SessionOptions &options)
     error = ClientError();
     if (!checkDestination())
         return false;
+    serverAddress = opts.server.toIPv4Address();
     socket = std::make_unique<QUdpSocket>();
     if (!socket->bind(QHostAddress(QHostAddress::AnyIPv4), 0))
         return fail(ClientErrorKind::Network,
@@ -139,7 +140,7 @@ void ClientSession::drain()
 
 void ClientSession::handleDatagram(const ReceivedDatagram &datagram)
 {
-    if (datagram.sender != opts.server.toIPv4Address()) {
+    if (datagram.sender != serverAddress) {
         ++transfer.strayDatagrams;
         return;
     }
@@ -387,7 +388,7 @@ void ClientSession::setReplyObserver(ReplyObserver observer)
     replyObserver = std::move(observer);
 }
 
-void ClientSession::setReceivePlanner(std::function<ReceivePlan()> planner)
+void ClientSession::setReceivePlanner(std::function<ReceivePlan(uint32_t maxPlaces)> planner)
 {
     if (receiver)
         receiver->setPlanner(std::move(planner));

@@ -135,7 +135,7 @@ public:
     // expected next belong, so that they are read straight into place
     // (null: no plan). Segments still reach the handler, with `payload`
     // pointing at that place when they landed there.
-    void setReceivePlanner(std::function<ReceivePlan()> planner);
+    void setReceivePlanner(std::function<ReceivePlan(uint32_t maxPlaces)> planner);
     // Receives until `done()` is true (true) or timeoutMs passes without it (false).
     bool waitForSegments(int timeoutMs, const std::function<bool()> &done);
     TransferCounters &counters() { return transfer; }
@@ -152,6 +152,7 @@ private:
     bool waitForDatagrams(int timeoutMs);
 
     SessionOptions opts;
+    quint32 serverAddress = 0;  // opts.server, for the check of every datagram
     ClientError error;
     std::unique_ptr<QUdpSocket> socket;
     std::unique_ptr<DatagramReceiver> receiver;  // reads the socket, buffers made once

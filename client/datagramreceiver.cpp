@@ -79,6 +79,7 @@ struct DatagramReceiver::Arena {
     // places a slot is given.
     size_t runPacketSize = 0;
     uint32_t run = 1;
+    size_t lastPacketSize = 0;  // of the last plan that named one
     bool coalescing = false;
 
     uint8_t *buffer(int k) { return buffers.data() + size_t(k) * kSlotBytes; }
@@ -111,7 +112,14 @@ int DatagramReceiver::receive()
 {
     if (fd < 0)
         return 0;
-    const ReceivePlan plan = planner ? planner() : ReceivePlan();
+    // Places only where the last plan's packets were large enough to use them.
+    const uint32_t usable =
+        arena->lastPacketSize == 0 || arena->lastPacketSize >= kMinPlannedPacket
+            ? uint32_t(kSlotCount) * kMaxPlannedPerSlot
+            : 0;
+    const ReceivePlan plan = planner ? planner(usable) : ReceivePlan();
+    if (plan.packetSize)
+        arena->lastPacketSize = plan.packetSize;
     const size_t packet = plan.packetSize;
     const bool planning = plan.count > 0 && plan.first && packet >= kMinPlannedPacket &&
                           packet <= kSlotBytes;
@@ -272,7 +280,7 @@ size_t DatagramReceiver::datagramsIn(int k) const
     return length == 0 ? 1 : (length + step - 1) / step;
 }
 
-ReceivedDatagram DatagramReceiver::datagram(int k, size_t d) const
+int DatagramReceiver::visitSlot(int k, SlotVisit visit, void *context) const
 {
     ReceivedDatagram out;
     const sockaddr_in &from = arena->senders[k];
@@ -284,21 +292,31 @@ ReceivedDatagram DatagramReceiver::datagram(int k, size_t d) const
     out.arrival = arena->arrivals[k];
     const size_t length = arena->messages[k].msg_len;
     const size_t step = stepOf(k);
-    const size_t offset = d * step;
-    out.size = std::min(step, length - std::min(offset, length));
+    const size_t count = datagramsIn(k);
     const size_t packet = arena->packetSize;
     const uint32_t planned = packet ? arena->planned[k] : 0;
-    if (arena->wholeGathered[k] && planned > 0) {
-        out.data = arena->gather(k) + offset;
-    } else if (d < planned && offset < size_t(planned) * packet) {
-        if (arena->landed[k][d]) {
-            out.data = arena->headers[k][d];
-            out.payload = arena->places[k][d];
+    // Where the bytes of the message are, by part: all put back together,
+    // or planned datagrams (in place or copied out) then the slot's buffer.
+    const bool whole = planned > 0 && arena->wholeGathered[k];
+    const size_t plannedBytes = whole ? 0 : size_t(planned) * packet;
+    const uint8_t *gathered = arena->gathered.data() + size_t(k) * kSlotBytes;
+    const uint8_t *rest = arena->buffers.data() + size_t(k) * kSlotBytes;
+    for (size_t d = 0, offset = 0; d < count; ++d, offset += step) {
+        out.size = std::min(step, length - std::min(offset, length));
+        out.payload = nullptr;
+        if (whole) {
+            out.data = gathered + offset;
+        } else if (offset < plannedBytes) {
+            if (arena->landed[k][d]) {
+                out.data = arena->headers[k][d];
+                out.payload = arena->places[k][d];
+            } else {
+                out.data = gathered + offset;
+            }
         } else {
-            out.data = arena->gather(k) + offset;
+            out.data = rest + (offset - plannedBytes);
         }
-    } else {
-        out.data = arena->buffer(k) + (offset - size_t(planned) * packet);
+        visit(context, out);
     }
-    return out;
+    return int(count);
 }

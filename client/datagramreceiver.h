@@ -58,8 +58,9 @@ public:
     // `coalesce` is set. Returns whether the kernel agreed to coalesce.
     bool attach(int socketDescriptor, bool coalesce);
 
-    // Asked before every read while set (null: no plan).
-    using Planner = std::function<ReceivePlan()>;
+    // Asked before every read while set (null: no plan), for at most
+    // `maxPlaces` places: 0 when the packet size alone is wanted.
+    using Planner = std::function<ReceivePlan(uint32_t maxPlaces)>;
     void setPlanner(Planner planner);
 
     // Reads what is pending, without waiting, and calls visit(datagram) for
@@ -88,8 +89,10 @@ private:
     // and the datagrams in it.
     size_t stepOf(int k) const;
     size_t datagramsIn(int k) const;
-    // Datagram d of slot k.
-    ReceivedDatagram datagram(int k, size_t d) const;
+    // Calls visit(context, datagram) for every datagram of slot k; returns
+    // how many.
+    using SlotVisit = void (*)(void *context, const ReceivedDatagram &datagram);
+    int visitSlot(int k, SlotVisit visit, void *context) const;
 
     int fd = -1;
     std::unique_ptr<Arena> arena;
@@ -107,13 +110,13 @@ int DatagramReceiver::drain(Visit &&visit)
         const int filled = receive();
         if (filled <= 0)
             break;
-        for (int k = 0; k < filled; ++k) {
-            const size_t count = datagramsIn(k);
-            for (size_t d = 0; d < count; ++d) {
-                visit(datagram(k, d));
-                ++visited;
-            }
-        }
+        for (int k = 0; k < filled; ++k)
+            visited += visitSlot(
+                k,
+                [](void *context, const ReceivedDatagram &datagram) {
+                    (*static_cast<Visit *>(context))(datagram);
+                },
+                &visit);
     }
     return visited;
 }

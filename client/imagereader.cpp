@@ -7,8 +7,6 @@
 namespace {
 
 constexpr uint32_t kReplyPartsRoom = (kCommandValueSize - 24) / 4;  // 34 sizes fit
-// Places one read may plan (the receiver's slots bound it further).
-constexpr uint32_t kMaxPlannedSegments = 1024;
 
 // Restores the session's handlers whatever way read() returns.
 class HandlerScope
@@ -142,12 +140,12 @@ std::optional<ReceivedImage> ImageReader::read(const ImageReadOptions &options)
 
     // Once the layout is known, the segments expected next are read straight
     // into their places.
-    session.setReceivePlanner([&]() -> ReceivePlan {
+    session.setReceivePlanner([&](uint32_t maxPlaces) -> ReceivePlan {
         ReceivePlan plan;
         plan.packetSize = options.packetSize;
-        if (!description)
-            return plan;  // no places yet: the description may come next
-        plan.count = assembly.nextRun(kMaxPlannedSegments, &plan.firstIndex);
+        if (!description || maxPlaces == 0)
+            return plan;  // no places: the description may come next, or none are wanted
+        plan.count = assembly.nextRun(maxPlaces, &plan.firstIndex);
         if (plan.count > 0)
             plan.first = assembly.placeOf(plan.firstIndex);
         return plan;

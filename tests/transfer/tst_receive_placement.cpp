@@ -60,10 +60,10 @@ Outcome run(uint32_t size, uint32_t packet, const QVector<Piece> &pieces)
     SegmentAssembly assembly;
     if (!assembly.reset(size, packet))
         return out;
-    receiver.setPlanner([&] {
+    receiver.setPlanner([&](uint32_t maxPlaces) {
         ReceivePlan plan;
         plan.packetSize = packet;
-        plan.count = assembly.nextRun(1024, &plan.firstIndex);
+        plan.count = assembly.nextRun(maxPlaces, &plan.firstIndex);
         plan.first = plan.count ? assembly.placeOf(plan.firstIndex) : nullptr;
         return plan;
     });
