@@ -1,4 +1,4 @@
-// Segment batches through sendmsg with UDP_SEGMENT, sendmmsg or sendmsg.
+// Runs of segment datagrams through sendmsg with UDP_SEGMENT, sendmmsg or sendmsg.
 #include "batchsender.h"
 
 #include <netinet/udp.h>
@@ -15,7 +15,7 @@
 
 namespace {
 
-// How long one batch may wait for room in the send buffer before its rest
+// How long one run may wait for room in the send buffer before its rest
 // is given up (the client's resend covers it).
 constexpr int64_t kWaitBoundNs = 200'000'000;
 constexpr int kPollSliceMs = 10;
