@@ -105,7 +105,7 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "format refused: %s\n", qPrintable(rig.lastError().message));
             return 1;
         }
-        std::vector<double> whole[3], decode[3];
+        std::vector<double> whole[3], decode[3], serverCpu[3];
         uint64_t bytes[3] = {};
         int failed = 0;
         for (int i = 0; i < images; ++i) {
@@ -117,6 +117,7 @@ int main(int argc, char **argv)
                     continue;
                 }
                 whole[format].push_back(read->wholeSeconds * 1e3);
+                serverCpu[format].push_back(read->serverCpuSeconds * 1e3);
                 bytes[format] = read->image.description.sendSize;
                 const Clock::time_point start = Clock::now();
                 QString why;
@@ -143,10 +144,11 @@ int main(int argc, char **argv)
                     kEncoderTarget, encoderMet ? "met" : "NOT met");
         const char *names[3] = {"format 0 (raw)      ", "format 1 (fast JPEG)", "format 2 (JPEG)     "};
         for (int format = 0; format < 3; ++format)
-            std::printf("  transfer %s  best %6.2f  median %6.2f ms, %8llu bytes; client decode "
-                        "median %5.2f ms\n",
+            std::printf("  transfer %s  best %6.2f  median %6.2f ms, %8llu bytes; server thread "
+                        "CPU %5.2f ms; client decode median %5.2f ms\n",
                         names[format], t[format].best, t[format].median,
-                        static_cast<unsigned long long>(bytes[format]), d[format].median);
+                        static_cast<unsigned long long>(bytes[format]),
+                        summarizeLow(serverCpu[format]).median, d[format].median);
         std::printf("  format 1 / format 2 transfer time: median %.2f  -> target < 1 %s (failed "
                     "reads %d)\n",
                     t[2].median > 0 ? t[1].median / t[2].median : 0, transferMet ? "met" : "NOT met",
