@@ -81,8 +81,8 @@ QCameraMonitor::~QCameraMonitor()
     if (isRunning()) {
         requestInterruption();
         wakeWorker();
-        wait();
     }
+    joinWorker();
     if (wakeFd >= 0)
         close(wakeFd);
     // Devices go before the driver is shut down, never after.
@@ -141,7 +141,7 @@ bool QCameraMonitor::startServer(quint32 ipv4, quint32 mask, qint64 mac, int mtu
     start(QThread::InheritPriority);
     bindDone.acquire();
     if (!bindOk) {
-        wait();
+        joinWorker();
         setStatus(StatusDisabled);
         return false;
     }
@@ -166,7 +166,7 @@ void QCameraMonitor::stopServer()
     // Stored first so that the worker drops what still arrives; announced
     // after the worker has ended, so that no later status overtakes it.
     status = StatusDisabled;
-    wait();
+    joinWorker();
     emit statusChanged(StatusDisabled);
     closeDevicesAfterStop();
 }
@@ -225,6 +225,7 @@ void QCameraMonitor::run()
         emitLogLine(error);
         bindOk = false;
         bindDone.release();
+        workerEnded.store(true, std::memory_order_release);
         return;
     }
     SocketReplySink sink(udp);
@@ -256,6 +257,13 @@ void QCameraMonitor::run()
     }
     socketSink = nullptr;
     socket = nullptr;
+    workerEnded.store(true, std::memory_order_release);
+}
+
+void QCameraMonitor::joinWorker()
+{
+    wait();
+    (void)workerEnded.load(std::memory_order_acquire);
 }
 
 void QCameraMonitor::wakeWorker()

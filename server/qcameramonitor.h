@@ -258,6 +258,10 @@ private:
     QHostAddress receivedFrom;         // sender of the datagram in rxBuffer
     QSemaphore bindDone;
     std::atomic<bool> bindOk{false};   // handed over with bindDone
+    // Stored by run() as it ends and loaded after every wait(): QThread::wait
+    // hands over inside Qt's library, where ThreadSanitizer cannot see it.
+    std::atomic<bool> workerEnded{false};
+    void joinWorker();
     // An eventfd the worker waits on beside its socket: a stop request
     // writes it, so the idle worker sleeps until a datagram or the stop.
     int wakeFd = -1;
