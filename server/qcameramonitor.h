@@ -26,6 +26,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -274,10 +275,14 @@ private:
     QString errorText;
 
     // Image buffers, sized at open for the largest image (session.cpp).
-    std::unique_ptr<uint8_t[]> imageBuffer;     // bufferCapacity + 16384 bytes
+    struct FreeBuffer {
+        void operator()(uint8_t *buffer) const { std::free(buffer); }
+    };
+    using Buffer = std::unique_ptr<uint8_t[], FreeBuffer>;
+    Buffer imageBuffer;     // bufferCapacity + 16384 bytes
     // bufferCapacity + kSegmentStreamOverhead bytes: the JPEG encoders'
     // output, then the transfer's datagrams laid back to back.
-    std::unique_ptr<uint8_t[]> compressBuffer;
+    Buffer compressBuffer;
     std::atomic<quint32> bufferCapacity{0};
 
     // Progress values written by driver callbacks.

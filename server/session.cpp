@@ -5,7 +5,7 @@
 #include "deviceinfo.h"
 #include "transfersegment.h"
 
-#include <new>
+#include <cstdlib>
 
 namespace {
 
@@ -218,8 +218,10 @@ void QCameraMonitor::sizeBuffers(CameraDevice &device, bool growOnly)
         return;
     }
     // Zeroed once here, so that nothing stale can ever leave in a segment.
-    imageBuffer.reset(new (std::nothrow) uint8_t[size + kImageBufferSlack]());
-    compressBuffer.reset(new (std::nothrow) uint8_t[size + kSegmentStreamOverhead]());
+    // calloc takes fresh pages from the kernel as they are, already zero:
+    // an open costs nothing for the parts of a large buffer never used.
+    imageBuffer.reset(static_cast<uint8_t *>(std::calloc(size + kImageBufferSlack, 1)));
+    compressBuffer.reset(static_cast<uint8_t *>(std::calloc(size + kSegmentStreamOverhead, 1)));
     if (!imageBuffer || !compressBuffer) {
         writeLog(QStringLiteral("Image buffers of %1 bytes could not be allocated.").arg(size));
         freeBuffers();
