@@ -3,7 +3,10 @@
 
 #include <algorithm>
 
-ResendList::ResendList(uint32_t capacityValue) : indices(capacityValue, 0) {}
+ResendList::ResendList(uint32_t capacity)
+    : indices(new uint16_t[capacity]), capacityValue(capacity)
+{
+}
 
 ResendAppend ResendList::appendFromDatagram(const uint8_t *datagram, size_t length,
                                             uint32_t segmentCount)
@@ -21,7 +24,7 @@ ResendAppend ResendList::appendFromDatagram(const uint8_t *datagram, size_t leng
         const uint16_t index = readU16(datagram, length, kResendIndicesOffset + 2 * size_t(i));
         if (index >= segmentCount) {
             ++result.outOfRange;
-        } else if (count >= indices.size()) {
+        } else if (count >= capacityValue) {
             ++result.overCapacity;
         } else {
             indices[count++] = index;

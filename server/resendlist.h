@@ -7,7 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 // What one datagram contributed, and what of it was not taken.
 struct ResendAppend {
@@ -30,12 +30,14 @@ public:
                                     uint32_t segmentCount);
 
     uint32_t size() const { return count; }
-    uint32_t capacity() const { return uint32_t(indices.size()); }
+    uint32_t capacity() const { return capacityValue; }
     uint16_t at(uint32_t position) const { return indices[position]; }
     void clear() { count = 0; }
 
 private:
-    std::vector<uint16_t> indices;
+    // Only the first `count` entries are ever read: left unwritten.
+    std::unique_ptr<uint16_t[]> indices;
+    uint32_t capacityValue;
     uint32_t count = 0;
 };
 
