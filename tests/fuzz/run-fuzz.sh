@@ -26,6 +26,10 @@ if [ "$runs" -gt 0 ]; then
   limits+=(-runs="$runs")
 fi
 # -max_len: the longest seed, and room past the 8192-byte receive buffer.
+# Inputs differ in cost by a factor of 300 (a full-size image in 32-byte
+# segments against a bare NOP): scheduling the quick ones more doubles the
+# executions per second for the same coverage.
 "$target" "${limits[@]}" -max_len=9000 -timeout=20 -rss_limit_mb=4096 \
+  -entropic_scale_per_exec_time=1 \
   -print_final_stats=1 -artifact_prefix="$build/fuzz-artifacts/" "$@" \
   "$build/fuzz-corpus" "$here/corpus"
